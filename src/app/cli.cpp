@@ -1,0 +1,5 @@
+#include "app/cli.h"
+
+int cliMain(int, char*[]) {
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "app/cli.h"
+
+int main(int argc, char* argv[]) {
+    return cliMain(argc, argv);
+}
