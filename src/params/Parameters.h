@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+
+#include "params/Parameter.h"
+
+// Every simulation parameter of one run. The object owns its thirteen members; each member
+// points back to the object that holds it, which is how the constrained members reach their
+// siblings. The declaration order below is the order of construction, copying, re-pointing and
+// of setting the members from the command line; the constraints depend on it.
+class Parameters {
+public:
+    Parameters();
+    Parameters(const Parameters& other);
+    Parameters& operator=(const Parameters& other);
+    ~Parameters();
+
+    // Value for channel i of a quantity running linearly from b at channel 0 to a at the last
+    // inserted channel; with a single inserted channel, the mean of a and b.
+    double InterpolateParameter(unsigned i, double a, double b) const;
+
+    // Static texts for display; the caller neither frees nor changes them.
+    const char* GetTextEnvelopeDetection() const;
+    const char* GetTextEAS() const;
+    const char* GetTextFrequencyShift() const;
+
+    ParameterDouble* rate = nullptr;
+    ParameterFmin* f_min = nullptr;
+    ParameterFmax* f_max = nullptr;
+    ParameterDouble* length_ci = nullptr;
+    ParameterNChanCi* n_chan_ci = nullptr;
+    ParameterNInsertedCh* n_inserted_ch = nullptr;
+    ParameterNon* n_on = nullptr;
+    ParameterDouble* interact_decay = nullptr;
+    ParameterUnsigned* envelope_detection = nullptr;
+    ParameterDouble* synchronization = nullptr;
+    ParameterBool* eas = nullptr;
+    ParameterCutoffFreq* cutoff_freq = nullptr;
+    ParameterBool* freq_shift = nullptr;
+
+private:
+    // An object with no members yet. The public constructors delegate to it so that, should an
+    // allocation fail half-way, the destructor runs and frees the members already made.
+    explicit Parameters(std::nullptr_t) {}
+};
