@@ -1,0 +1,15 @@
+#include "dsp/NoiseGenerator.h"
+
+#include "dsp/gasdev.h"
+
+NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate)
+    : length(static_cast<uint32_t>(length)), sample_rate(static_cast<uint32_t>(sample_rate)) {}
+
+Signal* NoiseGenerator::Generate() {
+    Signal* noise = new Signal(length, sample_rate);
+    double* x = noise->GetSamples();
+    for (uint32_t i = 0; i < length; i++) {
+        x[i] = randn();
+    }
+    return noise;
+}
