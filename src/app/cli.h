@@ -1,6 +1,33 @@
 #pragma once
 
+#include <string>
+
+class Parameters;
 class Signal;
 
-// The program's entry: parses the command line and performs one run. Returns main's status.
+// The values taken from the command line. The initial values are the options' defaults.
+struct CliOptions {
+    std::string input;
+    std::string output = "output.wav";
+    double rate = 1800;
+    double f_min = 300;
+    double f_max = 8500;
+    double length_ci = 30;
+    unsigned int n_chan_ci = 12;
+    unsigned int n_inserted_ch = 12;
+    unsigned int n_on = 12;
+    double interact_decay = 2;
+    unsigned int envelope_detection = 0;
+    double synchronization = 1;
+    bool eas = false;
+    double cutoff_freq = 2000;
+    bool freq_shift = false;
+};
+
+// The program's entry: parses the command line and performs one run. Returns main's status:
+// 1 after printing the help, -1 on a command-line error, otherwise the run's status.
 int cliMain(int argc, char* argv[]);
+
+// A new parameter set (owned by the caller) with each member set once from the options, in
+// member order. Values a member refuses leave what the defaults and earlier members made of it.
+Parameters* SetupParameters(const CliOptions& options);
