@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "dsp/FilterIIR.h"
+#include "signal/DSP.h"
+
+class Parameters;
+
+// The coding strategy of the implant: turns the input sound into one envelope per inserted
+// channel. Each channel's band envelope is smoothed at rate / 2.4, reduced by N-of-M selection
+// with sample-and-hold per stimulation cycle, smoothed again and mixed with its neighbours by
+// the current spread between electrodes.
+//
+// The channel count is n_inserted_ch, fixed when the analyzer is built. The parameters are
+// borrowed and must outlive the analyzer.
+class Analyzer : public MultipleOutputDSP {
+public:
+    Analyzer(Parameters* parameters, unsigned long sampleRate);
+    Analyzer(const Analyzer&) = delete;
+    Analyzer& operator=(const Analyzer&) = delete;
+    virtual ~Analyzer();
+
+    // Returns the channel envelopes of input, each of input's length at the analyzer's own
+    // rate. The caller owns the vector; the analyzer keeps no hold on it.
+    SignalVector* Run(Signal* input) override;
+
+    // Fills the four band arrays from f_min (cutoff_freq under eas) to f_max.
+    void CalculateFiltersFreq();
+
+    // In each stimulation cycle keeps the n_on strongest channels of `envelopes` and holds
+    // every channel's value over the cycle's frame, in place.
+    void N_of_M();
+    // Replaces `envelopes` by the channels mixed with their neighbours.
+    void InteractionChannels();
+    // The interaction factor between two adjacent channels.
+    double InteractionCoeff();
+
+    // The working envelopes, for inspection; null once Run has handed them over.
+    SignalVector* GetEnvelopes() const { return envelopes.get(); }
+    // Takes ownership of v (one signal per channel, equal lengths) as the working envelopes,
+    // deleting the previous ones.
+    void SetEnvelopes(SignalVector* v) { envelopes.reset(v); }
+
+    const double* GetLowFreq() const { return lowFreq.get(); }
+    const double* GetHighFreq() const { return highFreq.get(); }
+    const double* GetCenterFreq() const { return centerFreq.get(); }
+    const double* GetBandwidth() const { return bandwidth.get(); }
+
+private:
+    uint32_t ChannelCount() const { return static_cast<uint32_t>(detectors.size()); }
+    // Stores s in envelope slot i and deletes the signal it replaces.
+    void ReplaceEnvelope(uint32_t i, Signal* s);
+    void SmoothEnvelope(uint32_t i);
+
+    Parameters* parameters;
+    std::vector<std::unique_ptr<EnvelopeDetector>> detectors;
+    std::unique_ptr<SignalVector> envelopes;
+    std::unique_ptr<LP_FilterIIR> smoothingFilter;
+    std::unique_ptr<double[]> lowFreq;
+    std::unique_ptr<double[]> highFreq;
+    std::unique_ptr<double[]> centerFreq;
+    std::unique_ptr<double[]> bandwidth;
+    uint32_t sampleRate;
+};

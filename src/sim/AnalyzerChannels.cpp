@@ -1,0 +1,102 @@
+// N-of-M channel selection and the current spread between electrodes: the two steps of the
+// coding strategy that work across channels.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "params/Parameters.h"
+#include "sim/Analyzer.h"
+
+void Analyzer::N_of_M() {
+    const uint32_t n = ChannelCount();
+    const uint32_t length = envelopes->GetSignal(0)->GetLength();
+    const double rate = parameters->rate->GetValue();
+    const double fs = static_cast<double>(sampleRate);
+    const uint32_t nOn = parameters->n_on->GetValue();
+
+    // The last two frames are never reached, so the tail keeps its values. An envelope shorter
+    // than one stimulation period gives a negative count: no cycle, nothing changes.
+    const double cycleCount = std::floor(length * (rate / fs) - 1.0);
+    if (!(cycleCount > 0.0)) {
+        return;
+    }
+    const int64_t cycles = static_cast<int64_t>(cycleCount);
+
+    std::vector<double*> x(n);
+    for (uint32_t ch = 0; ch < n; ch++) {
+        x[ch] = envelopes->GetSignal(ch)->GetSamples();
+    }
+    std::vector<uint32_t> marks(n);
+    // Carried across passes and cycles: a pass that finds no candidate marks the last pick again.
+    int32_t selected = 0;
+    int64_t a = 0;
+    for (int64_t c = 0; c < cycles; c++) {
+        // Cycle 0 has an empty frame but still selects (and zeroes) at sample 0.
+        const int64_t b = static_cast<int64_t>(std::floor(c * (fs / rate)));
+        std::fill(marks.begin(), marks.end(), 0);
+        // Each pass looks strictly below the previous pick and keeps the lowest index among
+        // equal values, so of tied channels only the lowest-indexed can ever be marked.
+        double upper = 1e30;
+        for (uint32_t pass = 0; pass < nOn; pass++) {
+            double best = -1e30;
+            for (uint32_t ch = 0; ch < n; ch++) {
+                const double v = x[ch][a];
+                if (v > best && v < upper) {
+                    best = v;
+                    selected = static_cast<int32_t>(ch);
+                }
+            }
+            upper = best;
+            marks[selected] = 1;
+        }
+        for (uint32_t ch = 0; ch < n; ch++) {
+            if (!marks[ch]) {
+                x[ch][a] = 0.0;
+            }
+            if (b > a) {
+                std::fill(x[ch] + a, x[ch] + b, x[ch][a]);
+            }
+        }
+        a = b;
+    }
+}
+
+double Analyzer::InteractionCoeff() {
+    const uint32_t n = ChannelCount();
+    if (n > 1) {
+        // Distance between adjacent inserted electrodes, in mm.
+        const double d = parameters->length_ci->GetValue() / (n - 1);
+        return std::exp(-d / parameters->interact_decay->GetValue());
+    }
+    return 0.001;
+}
+
+void Analyzer::InteractionChannels() {
+    const uint32_t n = ChannelCount();
+    const uint32_t length = envelopes->GetSignal(0)->GetLength();
+    const double k = InteractionCoeff();
+
+    // w[d] = k^d by repeated multiplication, the weight at a distance of d channels.
+    std::vector<double> w(n);
+    w[0] = 1.0;
+    for (uint32_t d = 1; d < n; d++) {
+        w[d] = w[d - 1] * k;
+    }
+
+    std::unique_ptr<SignalVector> mixed(new SignalVector(n));
+    for (uint32_t i = 0; i < n; i++) {
+        Signal* out = new Signal(length, sampleRate);  // starts all 0.0
+        mixed->SetSignal(i, out);
+        double* y = out->GetSamples();
+        // Every sample's sum runs over the sources in ascending order, the own channel in place.
+        for (uint32_t s = 0; s < n; s++) {
+            const double* src = envelopes->GetSignal(s)->GetSamples();
+            const double weight = w[s > i ? s - i : i - s];
+            for (uint32_t j = 0; j < length; j++) {
+                y[j] = y[j] + src[j] * weight;
+            }
+        }
+    }
+    envelopes = std::move(mixed);
+}
