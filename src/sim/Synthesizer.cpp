@@ -1,0 +1,128 @@
+#include "sim/Synthesizer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/FilterIIR.h"
+#include "dsp/Normalizer.h"
+#include "params/Parameters.h"
+#include "sim/BandLayout.h"
+
+Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
+    : parameters(parameters), sampleRate(static_cast<uint32_t>(sampleRate)) {
+    const uint32_t n = parameters->n_inserted_ch->GetValue();
+    lowFreq.reset(new double[n]);
+    highFreq.reset(new double[n]);
+    centerFreq.reset(new double[n]);
+    bandwidth.reset(new double[n]);
+
+    double fLow;
+    double fHigh;
+    if (parameters->freq_shift->GetValue()) {
+        // Synthesise at the place frequencies of the electrodes: x is the insertion depth in mm
+        // (electrode spacing times inserted channels), and the bands run from the place
+        // frequency at that depth up to 9900 Hz.
+        const double x =
+            n * (parameters->length_ci->GetValue() / parameters->n_chan_ci->GetValue());
+        fLow = std::exp(9.21 - x * 0.13);
+        fHigh = 9900.0;
+    } else {
+        // The analysis bands.
+        fLow = parameters->eas->GetValue() ? parameters->cutoff_freq->GetValue()
+                                           : parameters->f_min->GetValue();
+        fHigh = parameters->f_max->GetValue();
+    }
+    CalculateFiltersFreq(fLow, fHigh, static_cast<int>(n), lowFreq.get(), highFreq.get(),
+                         centerFreq.get(), bandwidth.get());
+
+    filters.resize(n);
+    for (uint32_t i = 0; i < n; i++) {
+        filters[i].reset(new FilterHilbertSin(bandwidth[i], centerFreq[i], this->sampleRate));
+    }
+}
+
+Synthesizer::~Synthesizer() = default;
+
+void Synthesizer::CalculateFiltersFreq(double fLow, double fHigh, int n, double* lowFreq,
+                                       double* highFreq, double* centerFreq, double* bandwidth) {
+    CalculateBandLayout(fLow, fHigh, n, lowFreq, highFreq, centerFreq, bandwidth);
+}
+
+Signal* Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, uint32_t length) {
+    const double s = parameters->synchronization->GetValue();
+
+    noiseGenerator.reset(new NoiseGenerator(length, sampleRate));
+    pulseGenerator.reset(new TrainPulseGenerator(e));
+    // The noise continues the one random sequence: channel i gets its i-th run of draws.
+    std::unique_ptr<Signal> noise(noiseGenerator->Generate());
+    std::unique_ptr<Signal> pulses(pulseGenerator->Generate());
+    const double* nz = noise->GetSamples();
+    const double* p = pulses->GetSamples();
+
+    double energyNoise = 0.0;
+    double energyPulses = 0.0;
+    for (uint32_t j = 0; j < length; j++) {
+        energyNoise = energyNoise + nz[j] * nz[j];
+        energyPulses = energyPulses + p[j] * p[j];
+    }
+    // The pulse train gets the energy of the noise, so that the blend keeps the level. A train
+    // without pulses (an envelope without peaks, as in silence) would get an infinite gain
+    // times zero; its part of the carrier is left out instead.
+    const double g = energyPulses > 0.0 ? std::sqrt(energyNoise / energyPulses) : 0.0;
+
+    // Blend the carriers and modulate by the envelope in one pass.
+    std::unique_ptr<Signal> modulated(new Signal(length, sampleRate));
+    double* m = modulated->GetSamples();
+    const double* env = e->GetSamples();
+    for (uint32_t j = 0; j < length; j++) {
+        const double pulse = p[j] * g;
+        const double carrier = nz[j] * (1.0 - s) + pulse * s;
+        m[j] = env[j] * carrier;
+    }
+    noise.reset();
+    pulses.reset();
+    noiseGenerator.reset();
+    pulseGenerator.reset();
+
+    return filters[i]->Run(modulated.get());
+}
+
+Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
+    const uint32_t n = ChannelCount();
+    const Signal* e0 = envelopes->GetSignal(0);
+    const uint32_t length = e0->GetLength();
+
+    std::unique_ptr<Signal> sum(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
+    double* acc = sum->GetSamples();
+    for (uint32_t i = 0; i < n; i++) {
+        std::unique_ptr<Signal> band(SynthesizeChannel(i, envelopes->GetSignal(i), length));
+        const double* y = band->GetSamples();
+        for (uint32_t j = 0; j < length; j++) {
+            acc[j] = acc[j] + y[j];
+        }
+    }
+
+    Normalizer normalizer;
+    std::unique_ptr<Signal> result(normalizer.Run(sum.get()));
+    sum.reset();
+
+    if (parameters->eas->GetValue()) {
+        // The hearing aid's part, at the level it has in the input, added to the normalised
+        // implant part; the sum is normalised once more.
+        std::unique_ptr<Signal> acoustic;
+        {
+            LP_FilterIIR lp(2, static_cast<double>(sampleRate),
+                            parameters->cutoff_freq->GetValue());
+            acoustic.reset(lp.Run(input));
+        }
+        double* r = result->GetSamples();
+        const double* a = acoustic->GetSamples();
+        const uint32_t common = std::min(length, acoustic->GetLength());
+        for (uint32_t j = 0; j < common; j++) {
+            r[j] = r[j] + a[j];
+        }
+        acoustic.reset();
+        result.reset(normalizer.Run(result.get()));
+    }
+    return result.release();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "dsp/FilterFIR.h"
+#include "dsp/NoiseGenerator.h"
+#include "dsp/TrainPulseGenerator.h"
+#include "signal/SignalVector.h"
+
+class Parameters;
+
+// Turns the channel envelopes back into sound, as a vocoder: each envelope modulates a blend
+// of Gaussian noise and a pulse train on the envelope's peaks (set by synchronization), is
+// band-limited to its channel's band, and the channels are summed and peak-normalised. Under
+// eas the input low-passed at cutoff_freq is added and the sum normalised again.
+//
+// The channel count is n_inserted_ch, fixed when the synthesizer is built. The parameters are
+// borrowed and must outlive the synthesizer.
+class Synthesizer {
+public:
+    Synthesizer(Parameters* parameters, unsigned long sampleRate);
+    Synthesizer(const Synthesizer&) = delete;
+    Synthesizer& operator=(const Synthesizer&) = delete;
+    virtual ~Synthesizer();
+
+    // Synthesises from envelopes (one per channel, equal lengths); input is read only under
+    // eas. Returns a new signal of the envelopes' length, owned by the caller.
+    virtual Signal* Run(SignalVector* envelopes, Signal* input);
+
+    // n log-spaced bands from fLow to fHigh, the same rule as the analysis bands.
+    void CalculateFiltersFreq(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
+                              double* centerFreq, double* bandwidth);
+
+    const double* GetLowFreq() const { return lowFreq.get(); }
+    const double* GetHighFreq() const { return highFreq.get(); }
+    const double* GetCenterFreq() const { return centerFreq.get(); }
+    const double* GetBandwidth() const { return bandwidth.get(); }
+
+private:
+    uint32_t ChannelCount() const { return static_cast<uint32_t>(filters.size()); }
+    // The band-limited, modulated carrier of channel i with envelope e (length samples).
+    Signal* SynthesizeChannel(uint32_t i, Signal* e, uint32_t length);
+
+    Parameters* parameters;
+    std::vector<std::unique_ptr<FilterHilbertSin>> filters;
+    // The generators of the channel being synthesised; they live for that channel's step only.
+    std::unique_ptr<NoiseGenerator> noiseGenerator;
+    std::unique_ptr<TrainPulseGenerator> pulseGenerator;
+    std::unique_ptr<double[]> lowFreq;
+    std::unique_ptr<double[]> highFreq;
+    std::unique_ptr<double[]> centerFreq;
+    std::unique_ptr<double[]> bandwidth;
+    uint32_t sampleRate;
+};
