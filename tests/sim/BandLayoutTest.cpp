@@ -38,7 +38,7 @@ TEST(BandLayout, DefaultAnalysisBandsMatchTheWorkedExample) {
     ExpectMilli(a.GetBandwidth()[11], 2067.288);
 }
 
-TEST(BandLayout, BandsAreContiguousWithArithmeticCentres) {
+TEST(BandLayout, BandsAreContiguousAndSpanTheRange) {
     double lo[7], hi[7], ce[7], bw[7];
     CalculateBandLayout(150.0, 7000.0, 7, lo, hi, ce, bw);
     for (int i = 0; i + 1 < 7; i++) {
@@ -46,10 +46,8 @@ TEST(BandLayout, BandsAreContiguousWithArithmeticCentres) {
         // Equal widths on a log axis: every band has the same ratio of edges.
         EXPECT_NEAR(hi[i] / lo[i], hi[i + 1] / lo[i + 1], 1e-12);
     }
-    for (int i = 0; i < 7; i++) {
-        EXPECT_EQ(ce[i], 0.5 * (lo[i] + hi[i]));
-        EXPECT_EQ(bw[i], hi[i] - lo[i]);
-    }
+    EXPECT_NEAR(lo[0], 150.0, 1e-9);
+    EXPECT_NEAR(hi[6], 7000.0, 1e-9);
 }
 
 TEST(BandLayout, OneChannelSpansTheWholeRange) {
