@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test clean
+.PHONY: all deps configure build demo test bench sanitize fuzz clean
 
 all: build
 
@@ -23,5 +23,19 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# Google Benchmark suite (JSON report under build/) and the end-to-end timing script.
+bench: deps
+	scripts/bench
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer (its own build
+# directory), plus the memcheck run.
+sanitize: deps
+	scripts/sanitize
+
+# libFuzzer harnesses, each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-sanitize build-fuzz build-bench
