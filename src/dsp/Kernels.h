@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+// The inner loops of the simulation, over raw sample arrays, in two interchangeable versions
+// with the same declarations (KernelSignatures.h):
+//
+// - reference_kernels: the plain loops, one output sample (or channel) after the other.
+// - fast_kernels: the same arithmetic on many independent output samples or channels at once,
+//   laid out for vector registers and compiled for several instruction sets, the best one
+//   chosen when the program starts. Every output sample is computed by exactly the same
+//   operations in exactly the same order as in the plain loop, so both give the same bits (the
+//   build forbids contracting a multiply and an add into one rounding).
+//
+// The library calls them through the alias `kernels`: the fast versions, or the plain ones in
+// a build configured with CIHEAR_REFERENCE_KERNELS, which exists to time whole runs against.
+// The benchmarks and the equivalence tests name both namespaces directly.
+
+namespace reference_kernels {
+#include "dsp/KernelSignatures.h"
+}  // namespace reference_kernels
+
+namespace fast_kernels {
+#include "dsp/KernelSignatures.h"
+}  // namespace fast_kernels
+
+#ifdef CIHEAR_REFERENCE_KERNELS
+namespace kernels = reference_kernels;
+#else
+namespace kernels = fast_kernels;
+#endif

@@ -1,0 +1,105 @@
+// The plain loops of the kernels, one output sample (or channel) after the other: the
+// definition that the fast kernels must reproduce bit for bit, and the baseline they are timed
+// against.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "dsp/FilterIIR.h"
+#include "dsp/Kernels.h"
+
+namespace reference_kernels {
+
+namespace {
+
+const uint32_t numTaps = 100;
+const uint32_t halfWindow = 250;
+
+}  // namespace
+
+void Convolve(const double* h, const double* x, double* y, uint32_t length) {
+    for (uint32_t n = 0; n < numTaps && n < length; n++) {
+        y[n] = 0.0;
+    }
+    for (uint32_t n = numTaps; n < length; n++) {
+        double acc = 0.0;
+        for (uint32_t k = 0; k < numTaps; k++) {
+            acc = x[n - k] * h[k] + acc;
+        }
+        y[n] = acc;
+    }
+}
+
+void ConvolveAdd(const double* h, const double* x, double* sum, uint32_t length) {
+    std::vector<double> y(length);
+    Convolve(h, x, y.data(), length);
+    for (uint32_t n = 0; n < length; n++) {
+        sum[n] = sum[n] + y[n];
+    }
+}
+
+void QuadratureMagnitude(const double* hs, const double* hc, const double* x, double* env,
+                         uint32_t length) {
+    std::vector<double> s(length);
+    std::vector<double> c(length);
+    Convolve(hs, x, s.data(), length);
+    Convolve(hc, x, c.data(), length);
+    for (uint32_t n = 0; n < length; n++) {
+        env[n] = std::sqrt(s[n] * s[n] + c[n] * c[n]);
+    }
+}
+
+void FilterChannels(const double* a, const double* b, uint32_t num_coeffs, double* const* channels,
+                    uint32_t count, uint32_t length) {
+    std::vector<double> x(length);
+    for (uint32_t c = 0; c < count; c++) {
+        std::copy(channels[c], channels[c] + length, x.begin());
+        FilterIIR::Apply(a, b, num_coeffs, x.data(), channels[c], length);
+    }
+}
+
+void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length) {
+    std::vector<std::vector<double>> mixed(count, std::vector<double>(length, 0.0));
+    for (uint32_t i = 0; i < count; i++) {
+        double* y = mixed[i].data();
+        for (uint32_t s = 0; s < count; s++) {
+            const double* src = channels[s];
+            const double weight = w[s > i ? s - i : i - s];
+            for (uint32_t j = 0; j < length; j++) {
+                y[j] = y[j] + src[j] * weight;
+            }
+        }
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        std::copy(mixed[i].begin(), mixed[i].end(), channels[i]);
+    }
+}
+
+void PulseTrain(const double* x, double* p, uint32_t length) {
+    std::fill(p, p + length, 0.0);
+    if (length <= 2 * halfWindow) {
+        return;
+    }
+    const uint32_t end = length - halfWindow;
+    for (uint32_t i = halfWindow; i < end; i++) {
+        if (x[i] > x[i - 1] && x[i] > x[i + 1]) {
+            p[i] = 1.0;
+        }
+    }
+    // In place: a pulse already divided is still non-zero, so every count is the number of
+    // marked maxima in the window.
+    for (uint32_t i = halfWindow; i < end; i++) {
+        if (p[i] != 0.0) {
+            uint32_t count = 0;
+            for (uint32_t j = i - halfWindow; j <= i + halfWindow; j++) {
+                if (p[j] != 0.0) {
+                    count++;
+                }
+            }
+            p[i] = p[i] / static_cast<double>(count);
+        }
+    }
+}
+
+}  // namespace reference_kernels
