@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "dsp/Kernels.h"
+
 namespace {
 
 const double pi = 3.141592653589793;
@@ -84,16 +86,7 @@ void FilterFIR::Normalize() {
 }
 
 void FilterFIR::Convolve(const double* h, const double* x, double* y, uint32_t length) {
-    for (uint32_t n = 0; n < num_taps && n < length; n++) {
-        y[n] = 0.0;
-    }
-    for (uint32_t n = num_taps; n < length; n++) {
-        double acc = 0.0;
-        for (uint32_t k = 0; k < num_taps; k++) {
-            acc = x[n - k] * h[k] + acc;
-        }
-        y[n] = acc;
-    }
+    kernels::Convolve(h, x, y, length);
 }
 
 Signal* FilterFIR::Run(Signal* input) {

@@ -1,6 +1,6 @@
 #include "dsp/HilbertFIR_Detector.h"
 
-#include <cmath>
+#include "dsp/Kernels.h"
 
 HilbertFIR_Detector::HilbertFIR_Detector(double bandwidth, double center_freq,
                                          unsigned long sample_rate) {
@@ -14,15 +14,10 @@ HilbertFIR_Detector::~HilbertFIR_Detector() {
 }
 
 Signal* HilbertFIR_Detector::Run(Signal* input) {
-    const std::unique_ptr<Signal> s(filters.first->Run(input));
-    const std::unique_ptr<Signal> c(filters.second->Run(input));
+    // Both filters and the magnitude in one pass: the two components are never stored.
     const uint32_t length = input->GetLength();
     std::unique_ptr<Signal> output(new Signal(length, input->GetSampleRate()));
-    const double* sin_part = s->GetSamples();
-    const double* cos_part = c->GetSamples();
-    double* envelope = output->GetSamples();
-    for (uint32_t i = 0; i < length; i++) {
-        envelope[i] = std::sqrt(sin_part[i] * sin_part[i] + cos_part[i] * cos_part[i]);
-    }
+    kernels::QuadratureMagnitude(filters.first->GetCoeffs(), filters.second->GetCoeffs(),
+                                 input->GetSamples(), output->GetSamples(), length);
     return output.release();
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "dsp/Kernels.h"
+
 namespace {
 
 const unsigned int bandPassOrder = 3;
@@ -33,10 +35,14 @@ RectLP_IIR_Detector::~RectLP_IIR_Detector() {
 }
 
 Signal* RectLP_IIR_Detector::Run(Signal* input) {
-    const std::unique_ptr<Signal> band(filter_bp->Run(input));
+    std::unique_ptr<Signal> band(filter_bp->Run(input));
     double* t = band->GetSamples();
-    for (uint32_t i = 0; i < band->GetLength(); i++) {
+    const uint32_t length = band->GetLength();
+    for (uint32_t i = 0; i < length; i++) {
         t[i] = std::fabs(t[i]);
     }
-    return filter_lp->Run(band.get());
+    // The low-pass runs in place: the same samples as filter_lp->Run, without another signal.
+    kernels::FilterChannels(filter_lp->GetA(), filter_lp->GetB(), filter_lp->GetNumCoeffs(), &t, 1,
+                            length);
+    return band.release();
 }

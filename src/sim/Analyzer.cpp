@@ -1,6 +1,7 @@
 #include "sim/Analyzer.h"
 
 #include "dsp/HilbertFIR_Detector.h"
+#include "dsp/Kernels.h"
 #include "dsp/RectLP_IIR_Detector.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
@@ -43,29 +44,30 @@ void Analyzer::CalculateFiltersFreq() {
                         lowFreq.get(), highFreq.get(), centerFreq.get(), bandwidth.get());
 }
 
-void Analyzer::ReplaceEnvelope(uint32_t i, Signal* s) {
-    std::unique_ptr<Signal> old(envelopes->GetSignal(i));
-    envelopes->SetSignal(i, s);
-}
-
-void Analyzer::SmoothEnvelope(uint32_t i) {
-    ReplaceEnvelope(i, smoothingFilter->Run(envelopes->GetSignal(i)));
+void Analyzer::SmoothEnvelopes() {
+    // The same filter on every channel, all channels side by side, in place: the same samples
+    // as smoothingFilter->Run on each, without a second copy of the envelopes.
+    const uint32_t n = ChannelCount();
+    std::vector<double*> channels(n);
+    for (uint32_t i = 0; i < n; i++) {
+        channels[i] = envelopes->GetSignal(i)->GetSamples();
+    }
+    kernels::FilterChannels(smoothingFilter->GetA(), smoothingFilter->GetB(),
+                            smoothingFilter->GetNumCoeffs(), channels.data(), n,
+                            envelopes->GetSignal(0)->GetLength());
 }
 
 SignalVector* Analyzer::Run(Signal* input) {
     const uint32_t n = ChannelCount();
     envelopes.reset(new SignalVector(n));
-    // Each band envelope is smoothed as soon as it exists, so only one raw envelope is alive.
     for (uint32_t i = 0; i < n; i++) {
-        std::unique_ptr<Signal> raw(detectors[i]
-                                        ? detectors[i]->Run(input)
-                                        : new Signal(input->GetLength(), input->GetSampleRate()));
-        envelopes->SetSignal(i, smoothingFilter->Run(raw.get()));
+        envelopes->SetSignal(i, detectors[i]
+                                    ? detectors[i]->Run(input)
+                                    : new Signal(input->GetLength(), input->GetSampleRate()));
     }
+    SmoothEnvelopes();
     N_of_M();
-    for (uint32_t i = 0; i < n; i++) {
-        SmoothEnvelope(i);
-    }
+    SmoothEnvelopes();
     InteractionChannels();
     return envelopes.release();
 }

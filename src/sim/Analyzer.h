@@ -33,7 +33,8 @@ public:
     // In each stimulation cycle keeps the n_on strongest channels of `envelopes` and holds
     // every channel's value over the cycle's frame, in place.
     void N_of_M();
-    // Replaces `envelopes` by the channels mixed with their neighbours.
+    // Mixes every channel of `envelopes` with its neighbours, in place; the mixed envelopes
+    // carry the analyzer's rate.
     void InteractionChannels();
     // The interaction factor between two adjacent channels.
     double InteractionCoeff();
@@ -51,9 +52,8 @@ public:
 
 private:
     uint32_t ChannelCount() const { return static_cast<uint32_t>(detectors.size()); }
-    // Stores s in envelope slot i and deletes the signal it replaces.
-    void ReplaceEnvelope(uint32_t i, Signal* s);
-    void SmoothEnvelope(uint32_t i);
+    // Runs every envelope through smoothingFilter, in place.
+    void SmoothEnvelopes();
 
     Parameters* parameters;
     std::vector<std::unique_ptr<EnvelopeDetector>> detectors;

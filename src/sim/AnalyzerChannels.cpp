@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "dsp/Kernels.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 
@@ -84,19 +85,22 @@ void Analyzer::InteractionChannels() {
         w[d] = w[d - 1] * k;
     }
 
-    std::unique_ptr<SignalVector> mixed(new SignalVector(n));
+    // The mixed envelopes carry the analyzer's rate; an envelope that came with another one is
+    // copied into a signal at this rate first (one at a time, so at most one extra copy).
     for (uint32_t i = 0; i < n; i++) {
-        Signal* out = new Signal(length, sampleRate);  // starts all 0.0
-        mixed->SetSignal(i, out);
-        double* y = out->GetSamples();
-        // Every sample's sum runs over the sources in ascending order, the own channel in place.
-        for (uint32_t s = 0; s < n; s++) {
-            const double* src = envelopes->GetSignal(s)->GetSamples();
-            const double weight = w[s > i ? s - i : i - s];
-            for (uint32_t j = 0; j < length; j++) {
-                y[j] = y[j] + src[j] * weight;
-            }
+        Signal* old = envelopes->GetSignal(i);
+        if (old->GetSampleRate() != sampleRate) {
+            Signal* copy = new Signal(length, sampleRate);
+            std::copy(old->GetSamples(), old->GetSamples() + length, copy->GetSamples());
+            envelopes->SetSignal(i, copy);
+            delete old;
         }
     }
-    envelopes = std::move(mixed);
+    // Mixed in place, block by block, so the envelopes are never held twice. Every sample's
+    // sum runs over the sources in ascending order, the own channel in its place.
+    std::vector<double*> channels(n);
+    for (uint32_t i = 0; i < n; i++) {
+        channels[i] = envelopes->GetSignal(i)->GetSamples();
+    }
+    kernels::MixChannels(w.data(), channels.data(), n, length);
 }

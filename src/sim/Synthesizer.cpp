@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dsp/FilterIIR.h"
+#include "dsp/Kernels.h"
 #include "dsp/Normalizer.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
@@ -48,7 +49,7 @@ void Synthesizer::CalculateFiltersFreq(double fLow, double fHigh, int n, double*
     CalculateBandLayout(fLow, fHigh, n, lowFreq, highFreq, centerFreq, bandwidth);
 }
 
-Signal* Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, uint32_t length) {
+void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length) {
     const double s = parameters->synchronization->GetValue();
 
     noiseGenerator.reset(new NoiseGenerator(length, sampleRate));
@@ -56,7 +57,9 @@ Signal* Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, uint32_t length) {
     // The noise continues the one random sequence: channel i gets its i-th run of draws.
     std::unique_ptr<Signal> noise(noiseGenerator->Generate());
     std::unique_ptr<Signal> pulses(pulseGenerator->Generate());
-    const double* nz = noise->GetSamples();
+    noiseGenerator.reset();
+    pulseGenerator.reset();
+    double* nz = noise->GetSamples();
     const double* p = pulses->GetSamples();
 
     double energyNoise = 0.0;
@@ -70,21 +73,19 @@ Signal* Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, uint32_t length) {
     // times zero; its part of the carrier is left out instead.
     const double g = energyPulses > 0.0 ? std::sqrt(energyNoise / energyPulses) : 0.0;
 
-    // Blend the carriers and modulate by the envelope in one pass.
-    std::unique_ptr<Signal> modulated(new Signal(length, sampleRate));
-    double* m = modulated->GetSamples();
+    // Blend the carriers and modulate by the envelope in one pass, over the noise, which is
+    // not needed afterwards.
+    double* modulated = nz;
     const double* env = e->GetSamples();
     for (uint32_t j = 0; j < length; j++) {
         const double pulse = p[j] * g;
         const double carrier = nz[j] * (1.0 - s) + pulse * s;
-        m[j] = env[j] * carrier;
+        modulated[j] = env[j] * carrier;
     }
-    noise.reset();
     pulses.reset();
-    noiseGenerator.reset();
-    pulseGenerator.reset();
 
-    return filters[i]->Run(modulated.get());
+    // Band-limit and add to the sum in one pass: the band signal is never stored.
+    kernels::ConvolveAdd(filters[i]->GetCoeffs(), modulated, sum, length);
 }
 
 Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
@@ -93,13 +94,8 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
     const uint32_t length = e0->GetLength();
 
     std::unique_ptr<Signal> sum(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
-    double* acc = sum->GetSamples();
     for (uint32_t i = 0; i < n; i++) {
-        std::unique_ptr<Signal> band(SynthesizeChannel(i, envelopes->GetSignal(i), length));
-        const double* y = band->GetSamples();
-        for (uint32_t j = 0; j < length; j++) {
-            acc[j] = acc[j] + y[j];
-        }
+        SynthesizeChannel(i, envelopes->GetSignal(i), sum->GetSamples(), length);
     }
 
     Normalizer normalizer;

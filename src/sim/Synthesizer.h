@@ -40,8 +40,9 @@ public:
 
 private:
     uint32_t ChannelCount() const { return static_cast<uint32_t>(filters.size()); }
-    // The band-limited, modulated carrier of channel i with envelope e (length samples).
-    Signal* SynthesizeChannel(uint32_t i, Signal* e, uint32_t length);
+    // Adds the band-limited, modulated carrier of channel i with envelope e (length samples)
+    // to sum.
+    void SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length);
 
     Parameters* parameters;
     std::vector<std::unique_ptr<FilterHilbertSin>> filters;
