@@ -3,8 +3,12 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 #include <memory>
+#include <new>
 
+#include "app/Global.h"
 #include "params/Parameters.h"
+#include "signal/Signal.h"
+#include "sim/Simulator.h"
 
 namespace po = boost::program_options;
 
@@ -97,6 +101,32 @@ void CapChannelCounts(CliOptions& o) {
     }
 }
 
+// Load, simulate, save, with one progress line per phase on standard output. Returns the exit
+// status.
+int RunSimulation(const CliOptions& o) {
+    // Flushed, so that whoever watches a long run sees which phase it is in.
+    std::cout << "Starting... "
+              << "Loading input signal... " << std::flush;
+    std::unique_ptr<Signal> input(read(o.input.c_str()));
+    if (!input) {
+        return -1;
+    }
+    std::cout << "Done" << std::endl << "Starting simulation... " << std::flush;
+    std::unique_ptr<Parameters> parameters(SetupParameters(o));
+    auto simulator = std::make_unique<Simulator>(parameters.get(), gInternalSampleRate);
+    std::unique_ptr<Signal> output(simulator->Run(input.get()));
+    simulator.reset();
+    input.reset();
+    std::cout << "Done" << std::endl << "Writing to file... " << std::flush;
+    if (!save(output.get(), o.output.c_str())) {
+        return -1;
+    }
+    std::cout << "Done" << std::endl;
+    parameters.reset();
+    output.reset();
+    return 0;
+}
+
 }  // namespace
 
 Parameters* SetupParameters(const CliOptions& o) {
@@ -126,7 +156,13 @@ int cliMain(int argc, char* argv[]) {
         return status;
     }
     CapChannelCounts(options);
-
-    // The run sequence (load the input, SetupParameters, simulate, save) goes here.
-    return 0;
+    try {
+        return RunSimulation(options);
+    } catch (const std::bad_alloc&) {
+        // A very long input, or a very low sample rate raised to 20000 Hz, can need more memory
+        // than there is. Whatever was made so far is freed on the way here, and no output file
+        // has been touched.
+        std::cerr << "error: not enough memory" << std::endl;
+        return -1;
+    }
 }

@@ -25,8 +25,19 @@ struct CliOptions {
 };
 
 // The program's entry: parses the command line and performs one run. Returns main's status:
-// 1 after printing the help, -1 on a command-line error, otherwise the run's status.
+// 1 after printing the help, -1 on a command-line error, otherwise the run's status: 0, or -1
+// when the input could not be loaded, the output could not be saved or memory ran out.
 int cliMain(int argc, char* argv[]);
+
+// Loads a 16-bit PCM WAV file, mono or stereo (mixed to mono), as a new signal owned by the
+// caller, converted to gInternalSampleRate when the file has another rate. On failure prints an
+// "error: " line to standard error and returns null.
+Signal* read(const char* name);
+
+// Writes signal as a 16-bit mono WAV file at gInternalSampleRate, whatever the signal's own
+// rate. The file appears complete or not at all: on failure an existing file of that name is
+// left as it was, an "error: " line goes to standard error and the result is false.
+bool save(Signal* signal, const char* name);
 
 // A new parameter set (owned by the caller) with each member set once from the options, in
 // member order. Values a member refuses leave what the defaults and earlier members made of it.
