@@ -18,7 +18,7 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 demo: build
-	./$(BUILD)/cihear --help; true
+	./$(BUILD)/cihear -i examples/speech.wav -o output.wav
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
