@@ -20,6 +20,9 @@ mode_t NewFileMode() {
 }  // namespace
 
 AtomicOutput::AtomicOutput(const char* name) : target(name) {
+    if (target.empty()) {
+        return;  // names no file: nothing to write to
+    }
     struct stat st;
     mode_t mode;
     if (stat(name, &st) == 0) {
