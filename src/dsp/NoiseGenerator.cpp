@@ -7,9 +7,6 @@ NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate)
 
 Signal* NoiseGenerator::Generate() {
     Signal* noise = new Signal(length, sample_rate);
-    double* x = noise->GetSamples();
-    for (uint32_t i = 0; i < length; i++) {
-        x[i] = randn();
-    }
+    randn_fill(noise->GetSamples(), length);
     return noise;
 }

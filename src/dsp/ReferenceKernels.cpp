@@ -60,19 +60,20 @@ void FilterChannels(const double* a, const double* b, uint32_t num_coeffs, doubl
 }
 
 void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length) {
-    std::vector<std::vector<double>> mixed(count, std::vector<double>(length, 0.0));
-    for (uint32_t i = 0; i < count; i++) {
-        double* y = mixed[i].data();
+    // One sample of every channel at a time: its sources are kept aside while the channels'
+    // samples are overwritten with their sums.
+    std::vector<double> column(count);
+    for (uint32_t j = 0; j < length; j++) {
         for (uint32_t s = 0; s < count; s++) {
-            const double* src = channels[s];
-            const double weight = w[s > i ? s - i : i - s];
-            for (uint32_t j = 0; j < length; j++) {
-                y[j] = y[j] + src[j] * weight;
-            }
+            column[s] = channels[s][j];
         }
-    }
-    for (uint32_t i = 0; i < count; i++) {
-        std::copy(mixed[i].begin(), mixed[i].end(), channels[i]);
+        for (uint32_t i = 0; i < count; i++) {
+            double y = 0.0;
+            for (uint32_t s = 0; s < count; s++) {
+                y = y + column[s] * w[s > i ? s - i : i - s];
+            }
+            channels[i][j] = y;
+        }
     }
 }
 

@@ -15,3 +15,7 @@ float gasdev(int32_t* seed);
 
 // randn: gasdev on a static seed that starts at 0, so every run draws the same sequence.
 double randn();
+
+// randn_fill: the next count values of randn(), the same as count calls of randn() and leaving
+// the same state behind, written to out.
+void randn_fill(double* out, uint32_t count);
