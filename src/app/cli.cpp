@@ -160,8 +160,8 @@ int cliMain(int argc, char* argv[]) {
         return RunSimulation(options);
     } catch (const std::bad_alloc&) {
         // A very long input, or a very low sample rate raised to 20000 Hz, can need more memory
-        // than there is. Whatever was made so far is freed on the way here, and no output file
-        // has been touched.
+        // than there is. Whatever was made so far is freed on the way here, a temporary output
+        // file included, and an existing output file is left as it was.
         std::cerr << "error: not enough memory" << std::endl;
         return -1;
     }
