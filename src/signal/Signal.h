@@ -32,7 +32,12 @@ public:
     double AvgPower() const;
 
 private:
-    std::unique_ptr<double[]> samples;
+    // The sample array comes from AllocateSamples (Signal.cpp) and goes back through this.
+    struct FreeSamples {
+        void operator()(double* p) const;
+    };
+
+    std::unique_ptr<double[], FreeSamples> samples;
     uint32_t length;
     uint32_t sampleRate;
 };
