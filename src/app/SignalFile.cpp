@@ -21,6 +21,22 @@ void ReportError(const std::string& text) {
     std::cerr << "error: " << text << std::endl;
 }
 
+// Raising the rate holds every sample ceil(20000 / rate) times before filtering, so a file of a
+// few kilobytes at a rate of a few hertz would ask for gigabytes of memory and hours of work.
+// Holding is allowed up to 20 times (every rate from 1000 Hz up, where memory stays in
+// proportion to the file), and beyond that only while the held signal stays within 2^24
+// samples (14 minutes at 20000 Hz).
+const uint64_t maxHoldFactor = 20;
+const uint64_t maxHeldSamples = uint64_t(1) << 24;
+
+bool TooLowToConvert(uint32_t frames, uint32_t rate) {
+    if (rate == 0 || rate >= gInternalSampleRate) {
+        return false;
+    }
+    const double hold = std::ceil(static_cast<double>(gInternalSampleRate) / rate);
+    return hold > maxHoldFactor && frames * hold > maxHeldSamples;
+}
+
 // Why the opened file cannot be loaded, or an empty text when it can. Checked before any
 // sample memory is reserved, since the header alone decides how much that would be.
 std::string Unloadable(const WaveFile& wave) {
@@ -37,6 +53,10 @@ std::string Unloadable(const WaveFile& wave) {
     } else if (wave.GetBitsPerChannel() != 16 || wave.GetBytesPerSample() != 2 * channels) {
         // Only 16-bit frames of one sample per channel are read.
         why << "could not read samples from file";
+    } else if (TooLowToConvert(wave.GetNumSamples(), wave.GetSampleRate())) {
+        why << "cannot convert " << wave.GetNumSamples() << " samples at " << wave.GetSampleRate()
+            << " Hz to " << gInternalSampleRate
+            << " Hz: the sample rate is too low for that many samples";
     }
     return why.str();
 }
@@ -102,19 +122,8 @@ Signal* read(const char* name) {
 
     if (rate != gInternalSampleRate) {
         Resampler resampler;
-        std::unique_ptr<Signal> converted(resampler.Run(signal.get(), gInternalSampleRate));
-        // Raising the rate of a non-empty signal always yields samples at a non-zero rate, so
-        // a zero rate there is the resampler refusing: at a very low rate the held signal would
-        // not fit 32-bit lengths. (Lowering the rate may rightly leave nothing of a handful of
-        // samples.)
-        if (rate < gInternalSampleRate && n > 0 && converted->GetSampleRate() == 0) {
-            std::ostringstream why;
-            why << "cannot convert " << n << " samples at " << rate << " Hz to "
-                << gInternalSampleRate << " Hz: the sample rate is too low for that many samples";
-            ReportError(why.str());
-            return nullptr;
-        }
-        signal = std::move(converted);
+        // The held signal fits 32-bit lengths: larger ones were refused above.
+        signal.reset(resampler.Run(signal.get(), gInternalSampleRate));
     }
     return signal.release();
 }

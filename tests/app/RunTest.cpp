@@ -178,6 +178,13 @@ TEST_F(RunTest, InputsItCannotHandleAreRefusedWithAReason) {
         {"rate too low to convert", tooLowRate,
          "error: cannot convert 214749 samples at 1 Hz to 20000 Hz: the sample rate is too low "
          "for that many samples\n"},
+        // 32 KiB at 1 Hz would be held as 328 million samples: refused before any is read.
+        {"rate too low for a small file", pcm16(1, 1, Samples16(std::vector<short>(16384, 7))),
+         "error: cannot convert 16384 samples at 1 Hz to 20000 Hz: the sample rate is too low "
+         "for that many samples\n"},
+        {"stereo at a rate too low", pcm16(2, 100, Samples16(std::vector<short>(2 * 83887, 7))),
+         "error: cannot convert 83887 samples at 100 Hz to 20000 Hz: the sample rate is too "
+         "low for that many samples\n"},
         {"not a WAV file", Text("just text"), "error: could not open file\n"},
     };
     for (const auto& c : cases) {
@@ -270,8 +277,9 @@ TEST_F(RunTest, RunningOutOfMemoryIsAnError) {
     if (!CIHEAR_ADDRESS_SPACE_LIMIT_WORKS) {
         GTEST_SKIP() << "address space limit not usable under a sanitizer";
     }
-    // 100000 samples at 1 Hz, held 20000 times at 20000 Hz: 16 GB of samples.
-    Write("in.wav", Wav16(1, 1, std::vector<short>(100000, 1000)));
+    // 1000000 samples at 1000 Hz, held 20 times: 20 million samples at 20000 Hz, which load
+    // within the limit but whose simulation needs several GB.
+    Write("in.wav", Wav16(1, 1000, std::vector<short>(1000000, 1000)));
     ProgramRun run;
     {
         ScopedLimit limit(RLIMIT_AS, rlim_t(1) << 30);
@@ -279,7 +287,7 @@ TEST_F(RunTest, RunningOutOfMemoryIsAnError) {
         run = Run({"-i", "in.wav", "-o", "out.wav"});
     }
     EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.out, loading);
+    EXPECT_EQ(run.out, loading + "Done\nStarting simulation... ");
     EXPECT_EQ(run.err, "error: not enough memory\n");
     EXPECT_FALSE(Exists("out.wav"));
 }

@@ -85,4 +85,22 @@ TEST_F(SignalFileTest, ReadScalesMonoAndMixesStereoTowardZero) {
     }
 }
 
+TEST_F(SignalFileTest, LowRatesAreConvertedWhileTheHeldSignalStaysSmall) {
+    // At 1 Hz every sample is held 20000 times: 838 samples make 16760000 held samples, within
+    // 2^24; 839 make 16780000, beyond it, and are refused before anything is read.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Loaded(Wav16(1, 1, std::vector<short>(839, 1000))), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "error: cannot convert 839 samples at 1 Hz to 20000 Hz: the sample rate is too low "
+              "for that many samples\n");
+    std::unique_ptr<Signal> kept = Loaded(Wav16(1, 1, std::vector<short>(838, 1000)));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->GetLength(), 16760000u);
+
+    // From 1000 Hz up (held at most 20 times) the length of the file sets no limit.
+    std::unique_ptr<Signal> long1000 = Loaded(Wav16(1, 1000, std::vector<short>(838861, 1000)));
+    ASSERT_NE(long1000, nullptr);
+    EXPECT_EQ(long1000->GetLength(), 16777220u);
+}
+
 }  // namespace
