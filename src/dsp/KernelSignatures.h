@@ -25,3 +25,7 @@ void MixChannels(const double* w, double* const* channels, uint32_t count, uint3
 // Pulse train on the strict local maxima of x[250 .. length-251]: each pulse is 1 over the
 // number of maxima within 250 samples on either side of it; every other p[n] is 0.
 void PulseTrain(const double* x, double* p, uint32_t length);
+
+// The next count values of randn(), in order, into out; the random state moves on exactly as
+// count calls of randn() would move it.
+void Randn(double* out, uint32_t count);

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+#include "dsp/gasdev.h"
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(CIHEAR_NO_TARGET_CLONES)
 #define CIHEAR_VECTOR_TARGETS __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
@@ -384,6 +386,11 @@ void PulseTrain(const double* x, double* p, uint32_t length) {
             count += p[i + halfWindow + 1] != 0.0;
         }
     }
+}
+
+// The random source keeps its state to itself, so the block version lives beside it.
+void Randn(double* out, uint32_t count) {
+    randn_fill(out, count);
 }
 
 }  // namespace fast_kernels

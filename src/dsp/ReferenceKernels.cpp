@@ -8,6 +8,7 @@
 
 #include "dsp/FilterIIR.h"
 #include "dsp/Kernels.h"
+#include "dsp/gasdev.h"
 
 namespace reference_kernels {
 
@@ -100,6 +101,12 @@ void PulseTrain(const double* x, double* p, uint32_t length) {
             }
             p[i] = p[i] / static_cast<double>(count);
         }
+    }
+}
+
+void Randn(double* out, uint32_t count) {
+    for (uint32_t i = 0; i < count; i++) {
+        out[i] = randn();
     }
 }
 

@@ -13,12 +13,13 @@ const size_t hugePage = size_t{2} << 20;
 
 // Room for length samples, not initialised. A minute of sound takes megabytes per signal, and
 // on some virtual machines the first touch of each fresh 4 KiB page costs as much as computing
-// its samples; an array of a huge page or more is therefore aligned and sized to whole 2 MiB
-// pages and offered to the kernel as transparent huge pages, 512 times fewer first touches.
+// its samples; an array of half a huge page or more is therefore aligned and sized to whole
+// 2 MiB pages (so at most half of it is slack) and offered to the kernel as transparent huge
+// pages, 512 times fewer first touches.
 double* AllocateSamples(uint32_t length) {
     size_t bytes = std::max<size_t>(size_t{length} * sizeof(double), 1);
     void* p = nullptr;
-    if (bytes >= hugePage) {
+    if (bytes >= hugePage / 2) {
         bytes = (bytes + hugePage - 1) / hugePage * hugePage;
         if (posix_memalign(&p, hugePage, bytes) != 0) {
             throw std::bad_alloc();

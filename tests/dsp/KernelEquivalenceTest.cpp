@@ -226,7 +226,7 @@ void OneByOne(Samples& v) {
 void InBlocks(Samples& v) {
     for (uint32_t count : fillCounts) {
         Samples block(count);
-        randn_fill(block.data(), count);
+        fast_kernels::Randn(block.data(), count);
         v.insert(v.end(), block.begin(), block.end());
         v.push_back(randn());
     }
