@@ -21,11 +21,9 @@
 #else
 #define CIHEAR_VECTOR_TARGETS
 #endif
-// Helpers are inlined into each compiled variant so that they use its vector registers; no
-// vector ever crosses a call, so the note that vector arguments change the calling convention
-// without AVX-512 does not apply.
+// Helpers are inlined into each compiled variant so that they use its vector registers. No
+// vector is passed or returned by value, which would tie the helpers to one calling convention.
 #define CIHEAR_INLINE inline __attribute__((always_inline))
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace fast_kernels {
 
@@ -38,13 +36,12 @@ const uint32_t lanes = sizeof(Vec) / sizeof(double);
 const uint32_t numTaps = 100;
 const uint32_t halfWindow = 250;
 
-CIHEAR_INLINE Vec Load(const double* p) {
-    Vec v;
+// Eight consecutive samples from any position of an array, and back.
+CIHEAR_INLINE void Load(Vec& v, const double* p) {
     std::memcpy(&v, p, sizeof v);
-    return v;
 }
 
-CIHEAR_INLINE void Store(double* p, Vec v) {
+CIHEAR_INLINE void Store(double* p, const Vec& v) {
     std::memcpy(p, &v, sizeof v);
 }
 
@@ -118,7 +115,9 @@ CIHEAR_INLINE void FirBlock(const double* h, TapSpan span, const double* x, uint
         const double* xk = x + n - k;
 #pragma GCC unroll 8
         for (uint32_t v = 0; v < V; v++) {
-            acc[v] = Load(xk + v * lanes) * hk + acc[v];
+            Vec xv;
+            Load(xv, xk + v * lanes);
+            acc[v] = xv * hk + acc[v];
         }
     }
 }
@@ -138,7 +137,8 @@ CIHEAR_INLINE void FirPairBlock(const double* hs, const double* hc, TapSpan span
         const double* xk = x + n - k;
 #pragma GCC unroll 8
         for (uint32_t v = 0; v < V; v++) {
-            const Vec xv = Load(xk + v * lanes);
+            Vec xv;
+            Load(xv, xk + v * lanes);
             s[v] = xv * hsk + s[v];
             c[v] = xv * hck + c[v];
         }
@@ -196,7 +196,9 @@ CIHEAR_VECTOR_TARGETS void ConvolveAdd(const double* h, const double* x, double*
         FirBlock<firVectors>(h, span, x, n, acc);
 #pragma GCC unroll 8
         for (uint32_t v = 0; v < firVectors; v++) {
-            Store(sum + n + v * lanes, Load(sum + n + v * lanes) + acc[v]);
+            Vec old;
+            Load(old, sum + n + v * lanes);
+            Store(sum + n + v * lanes, old + acc[v]);
         }
     }
     for (; n < length; n++) {
@@ -256,7 +258,8 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
             }
         }
         for (uint32_t t = 0; t < m; t++) {
-            const Vec xn = Load(buffer[t]);
+            Vec xn;
+            Load(xn, buffer[t]);
             Vec y = {};  // the first N outputs are 0
             if (n0 + t >= N) {
                 y = xn * b[0];
@@ -268,7 +271,7 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
                 xh[k] = xh[k - 1];
                 yh[k] = yh[k - 1];
             }
-            if (N > 1) {
+            if constexpr (N > 1) {
                 xh[1] = xn;
                 yh[1] = y;
             }
@@ -341,7 +344,9 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
                     const double* src = sources.data() + s * mixBlock + j;
 #pragma GCC unroll 8
                     for (uint32_t v = 0; v < firVectors; v++) {
-                        acc[v] = acc[v] + Load(src + v * lanes) * weight;
+                        Vec sv;
+                        Load(sv, src + v * lanes);
+                        acc[v] = acc[v] + sv * weight;
                     }
                 }
 #pragma GCC unroll 8
