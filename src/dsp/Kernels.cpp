@@ -99,8 +99,13 @@ CIHEAR_VECTOR_TARGETS bool AllFinite(const double* x, uint32_t length) {
     return true;
 }
 
-TapSpan SpanFor(const double* h, const double* x, uint32_t length) {
-    return AllFinite(x, length) ? NonZeroTaps(h) : TapSpan{0, numTaps};
+// The taps to run over x: the non-zero ones if x is finite, else all. A window that already
+// takes every tap needs no look at x.
+TapSpan SpanFor(TapSpan nonZero, const double* x, uint32_t length) {
+    if (nonZero.first == 0 && nonZero.end == numTaps) {
+        return nonZero;
+    }
+    return AllFinite(x, length) ? nonZero : TapSpan{0, numTaps};
 }
 
 // acc[v] lane l = the sum for output sample n + v*lanes + l, taps taken in increasing k.
@@ -165,7 +170,7 @@ CIHEAR_VECTOR_TARGETS void Convolve(const double* h, const double* x, double* y,
     if (length <= numTaps) {
         return;
     }
-    const TapSpan span = SpanFor(h, x, length);
+    const TapSpan span = SpanFor(NonZeroTaps(h), x, length);
     uint32_t n = numTaps;
     for (; n + firBlock <= length; n += firBlock) {
         Vec acc[firVectors];
@@ -189,7 +194,7 @@ CIHEAR_VECTOR_TARGETS void ConvolveAdd(const double* h, const double* x, double*
     if (length <= numTaps) {
         return;
     }
-    const TapSpan span = SpanFor(h, x, length);
+    const TapSpan span = SpanFor(NonZeroTaps(h), x, length);
     uint32_t n = numTaps;
     for (; n + firBlock <= length; n += firBlock) {
         Vec acc[firVectors];
@@ -213,8 +218,7 @@ CIHEAR_VECTOR_TARGETS void QuadratureMagnitude(const double* hs, const double* h
     if (length <= numTaps) {
         return;
     }
-    const bool finite = AllFinite(x, length);
-    const TapSpan span = finite ? Union(NonZeroTaps(hs), NonZeroTaps(hc)) : TapSpan{0, numTaps};
+    const TapSpan span = SpanFor(Union(NonZeroTaps(hs), NonZeroTaps(hc)), x, length);
     uint32_t n = numTaps;
     for (; n + firBlock <= length; n += firBlock) {
         Vec s[firVectors];

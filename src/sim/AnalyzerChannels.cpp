@@ -29,6 +29,7 @@ void Analyzer::N_of_M() {
         x[ch] = envelopes->GetSignal(ch)->GetSamples();
     }
     std::vector<uint32_t> marks(n);
+    std::vector<double> values(n);  // every channel's sample at a
     // Carried across passes and cycles: a pass that finds no candidate marks the last pick again.
     int32_t selected = 0;
     int64_t a = 0;
@@ -36,20 +37,26 @@ void Analyzer::N_of_M() {
         // Cycle 0 has an empty frame but still selects (and zeroes) at sample 0.
         const int64_t b = static_cast<int64_t>(std::floor(c * (fs / rate)));
         std::fill(marks.begin(), marks.end(), 0);
+        for (uint32_t ch = 0; ch < n; ch++) {
+            values[ch] = x[ch][a];
+        }
         // Each pass looks strictly below the previous pick and keeps the lowest index among
         // equal values, so of tied channels only the lowest-indexed can ever be marked.
         double upper = 1e30;
         for (uint32_t pass = 0; pass < nOn; pass++) {
             double best = -1e30;
             for (uint32_t ch = 0; ch < n; ch++) {
-                const double v = x[ch][a];
-                if (v > best && v < upper) {
-                    best = v;
-                    selected = static_cast<int32_t>(ch);
-                }
+                // Selects rather than branches: which channel wins is not predictable.
+                const double v = values[ch];
+                const bool better = (v > best) & (v < upper);
+                best = better ? v : best;
+                selected = better ? static_cast<int32_t>(ch) : selected;
             }
             upper = best;
             marks[selected] = 1;
+            if (best == -1e30) {
+                break;  // no candidate left: every later pass would mark the same channel again
+            }
         }
         for (uint32_t ch = 0; ch < n; ch++) {
             if (!marks[ch]) {
