@@ -124,7 +124,7 @@ TEST_F(KernelEquivalence, FilterChannels) {
          {static_cast<const FilterIIR*>(&lp1), static_cast<const FilterIIR*>(&lp2),
           static_cast<const FilterIIR*>(&lp4), static_cast<const FilterIIR*>(&bp3)}) {
         for (uint32_t count : {1u, 3u, 8u, 12u, 13u}) {
-            for (uint32_t length : {0u, 1u, 2u, 7u, 8u, 127u, 128u, 129u, 1007u}) {
+            for (uint32_t length : {0u, 1u, 2u, 7u, 8u, 99u, 100u, 101u, 127u, 128u, 129u, 1007u}) {
                 std::vector<Samples> fast(count), plain(count);
                 std::vector<double*> pf(count), pp(count);
                 for (uint32_t c = 0; c < count; c++) {
