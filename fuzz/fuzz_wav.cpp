@@ -21,6 +21,23 @@ namespace {
 // file claiming thousands of channels does not make each run slow.
 const uint32_t maxSamplesRead = 4096;
 
+// Reads up to `samples` values of type T one at a time from the first sample, handing each to
+// check, until a read fails; a failed read must say why, and must not happen at all when a batch
+// read has already read those samples.
+template <typename T, typename Check>
+void ReadEach(WaveFile& wave, unsigned long long samples, bool readBefore, Check check) {
+    Require(wave.ResetToStart(), "reset to the first sample failed on an open file");
+    for (unsigned long long i = 0; i < samples; i++) {
+        T value{};
+        if (!wave.ReadSample(value)) {
+            Require(wave.GetError() != nullptr, "a failed read left no message");
+            Require(!readBefore, "a sample read failed where the batch read succeeded");
+            return;
+        }
+        check(i, value);
+    }
+}
+
 void CheckBatchReads(WaveFile& wave, uint32_t frames) {
     const uint16_t channels = wave.GetNumChannels();
     const uint16_t bits = wave.GetBitsPerChannel();
@@ -40,45 +57,27 @@ void CheckBatchReads(WaveFile& wave, uint32_t frames) {
             "an 8-bit read within the available data failed");
     Require(!read8 || bits == 8, "an 8-bit read of another sample size succeeded");
 
-    // The same samples one at a time, through each single-sample kind in turn.
-    Require(wave.ResetToStart(), "second reset failed");
-    for (unsigned long long i = 0; i < samples; i++) {
-        bool ok = false;
-        switch (i % 4) {
-            case 0: {
-                short s = 0;
-                ok = wave.ReadSample(s);
-                Require(!ok || !read16 || s == first[i], "single 16-bit read differs from batch");
-                break;
-            }
-            case 1: {
-                unsigned char b = 0;
-                ok = wave.ReadSample(b);
-                Require(!ok || !read8 || b == bytes[i], "single 8-bit read differs from batch");
-                break;
-            }
-            case 2: {
-                double d = 0.0;
-                ok = wave.ReadSample(d);
-                if (ok && read16) {
-                    Require(d == first[i] / 32767.0, "16-bit double read differs from batch");
-                }
-                if (ok && read8) {
-                    Require(d == bytes[i] / 127.0 - 1.0, "8-bit double read differs from batch");
-                }
-                break;
-            }
-            default: {
-                float f = 0.0f;
-                ok = wave.ReadSample(f);
-                break;
-            }
-        }
-        if (!ok) {
-            Require(wave.GetError() != nullptr, "a failed read left no message");
-            break;
-        }
-    }
+    // The same samples one at a time, once through each single-sample kind, each time from the
+    // first sample: every kind must agree with the batch reads.
+    ReadEach<short>(wave, samples, read16, [&](unsigned long long i, short s) {
+        Require(bits == 16, "a 16-bit sample read of another sample size succeeded");
+        Require(!read16 || s == first[i], "single 16-bit read differs from batch");
+    });
+    ReadEach<unsigned char>(wave, samples, read8, [&](unsigned long long i, unsigned char b) {
+        Require(bits == 8, "an 8-bit sample read of another sample size succeeded");
+        Require(!read8 || b == bytes[i], "single 8-bit read differs from batch");
+    });
+    ReadEach<double>(wave, samples, read16 || read8, [&](unsigned long long i, double d) {
+        Require(bits == 8 || bits == 16, "a floating-point read of another sample size succeeded");
+        Require(!read16 || d == first[i] / 32767.0, "16-bit double read differs from batch");
+        Require(!read8 || d == bytes[i] / 127.0 - 1.0, "8-bit double read differs from batch");
+    });
+    ReadEach<float>(wave, samples, read16 || read8, [&](unsigned long long i, float f) {
+        Require(!read16 || f == static_cast<float>(first[i] / 32767.0),
+                "16-bit float read differs from batch");
+        Require(!read8 || f == static_cast<float>(bytes[i] / 127.0 - 1.0),
+                "8-bit float read differs from batch");
+    });
 
     // Raw bytes, then again after a reset: the data must come back the same.
     const uint32_t rawLength = std::min<uint32_t>(wave.GetAvailableDataLength(), maxSamplesRead);
