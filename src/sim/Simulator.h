@@ -22,7 +22,8 @@ public:
     Signal* Run(Signal* input) override;
 
 private:
-    Parameters* parameters;
+    // Borrowed for the simulator's lifetime; only the two stages read it.
+    [[maybe_unused]] Parameters* parameters;
     std::unique_ptr<Analyzer> analyzer;
     std::unique_ptr<Synthesizer> synthesizer;
 };
