@@ -2,7 +2,7 @@
 
 // The harnesses feed the code under test through files, as the program sees its input. Each
 // process writes every input to a file of its own, in memory when /dev/shm is there, and
-// removes it when the process ends.
+// removes it when the process exits normally (a crashing run leaves it for a look).
 
 #include <sys/stat.h>
 #include <unistd.h>
