@@ -37,11 +37,9 @@ Analyzer::Analyzer(Parameters* parameters, unsigned long sampleRate)
 Analyzer::~Analyzer() = default;
 
 void Analyzer::CalculateFiltersFreq() {
-    // Under electro-acoustic stimulation the hearing aid covers the range below the cutoff.
-    const double fLow = parameters->eas->GetValue() ? parameters->cutoff_freq->GetValue()
-                                                    : parameters->f_min->GetValue();
-    CalculateBandLayout(fLow, parameters->f_max->GetValue(), static_cast<int>(ChannelCount()),
-                        lowFreq.get(), highFreq.get(), centerFreq.get(), bandwidth.get());
+    CalculateBandLayout(ImplantLowFrequency(parameters), parameters->f_max->GetValue(),
+                        static_cast<int>(ChannelCount()), lowFreq.get(), highFreq.get(),
+                        centerFreq.get(), bandwidth.get());
 }
 
 void Analyzer::SmoothEnvelopes() {

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "params/Parameters.h"
+
 void CalculateBandLayout(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
                          double* centerFreq, double* bandwidth) {
     const double a = std::log(fLow);
@@ -12,4 +14,9 @@ void CalculateBandLayout(double fLow, double fHigh, int n, double* lowFreq, doub
         bandwidth[i] = highFreq[i] - lowFreq[i];
         centerFreq[i] = 0.5 * (lowFreq[i] + highFreq[i]);
     }
+}
+
+double ImplantLowFrequency(const Parameters* parameters) {
+    return parameters->eas->GetValue() ? parameters->cutoff_freq->GetValue()
+                                       : parameters->f_min->GetValue();
 }

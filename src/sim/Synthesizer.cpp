@@ -29,8 +29,7 @@ Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
         fHigh = 9900.0;
     } else {
         // The analysis bands.
-        fLow = parameters->eas->GetValue() ? parameters->cutoff_freq->GetValue()
-                                           : parameters->f_min->GetValue();
+        fLow = ImplantLowFrequency(parameters);
         fHigh = parameters->f_max->GetValue();
     }
     CalculateFiltersFreq(fLow, fHigh, static_cast<int>(n), lowFreq.get(), highFreq.get(),
