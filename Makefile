@@ -4,23 +4,28 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps configure build demo test bench sanitize fuzz clean
+.PHONY: all deps deps-demo configure build demo test bench sanitize fuzz clean
 
 all: build
 
+# What each target installs: the demo only the compiler and its libraries, the tests everything.
 deps:
-	@scripts/install-deps
+	@scripts/install-deps test
 
-configure: deps
+deps-demo:
+	@scripts/install-deps demo
+
+configure:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 
-build: configure
+build: deps-demo configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
 demo: build
 	./$(BUILD)/cihear -i examples/speech.wav -o output.wav
 
-test: build
+test: deps
+	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # Google Benchmark suite (JSON report under build/) and the end-to-end timing script.

@@ -1,0 +1,165 @@
+// cihear: what a cochlear-implant user would roughly hear of a sound, as a library.
+//
+//   cihear::Applied applied = cihear::ApplyStrict({{"n_on", 8}, {"rate", 900}});
+//   if (!applied.ok()) { /* applied.errors[0].message says what is wrong */ }
+//   cihear::Result r = cihear::Simulate(samples.data(), samples.size(), 44100,
+//                                       applied.settings);
+//   // r.output: the simulation at cihear::kOutputRate Hz, peak-normalised like the program's.
+//
+// Nothing here touches a file or keeps state between calls: every simulation owns what it
+// needs (its random sequence included), so simulations may run at once in several threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cihear {
+
+// The library's version, shared by the Python package and the reports.
+const char* Version();
+
+// Every simulation runs, and every output is written, at this rate.
+constexpr uint32_t kOutputRate = 20000;
+
+// The thirteen simulation parameters, named as the command line's long options, with its
+// defaults.
+struct Settings {
+    double rate = 1800;
+    double f_min = 300;
+    double f_max = 8500;
+    double length_ci = 30;
+    unsigned n_chan_ci = 12;
+    unsigned n_inserted_ch = 12;
+    unsigned n_on = 12;
+    double interact_decay = 2;
+    unsigned envelope_detection = 0;
+    double synchronization = 1;
+    bool eas = false;
+    double cutoff_freq = 2000;
+    bool freq_shift = false;
+};
+
+// How a parameter's value is written: a real number, a whole count, or a switch (0 or 1).
+enum class ValueKind { kReal, kCount, kSwitch };
+
+// One parameter as the program describes it. The table lists them in the order they are set,
+// which the constraints between them depend on.
+struct ParameterInfo {
+    const char* name;      // the long option name and the keyword
+    char letter;           // the short option letter, or 0
+    ValueKind kind;
+    const char* unit;      // "Hz", "mm", "pulses/s", ... or "" for none
+    double defaultValue;
+    double min;            // the fixed bounds; `bound` names any bound set by another parameter
+    double max;
+    const char* bound;     // e.g. "at most n_chan_ci", or ""
+    const char* summary;   // one line for documentation
+    const char* help;      // the command line's help text
+};
+const std::vector<ParameterInfo>& ParameterTable();
+// The entry named `name`, or null.
+const ParameterInfo* FindParameter(const std::string& name);
+// A parameter's value in `settings` as a number (a switch as 0 or 1).
+double GetValue(const Settings& settings, const ParameterInfo& info);
+
+// Something the caller should know: the parameter it concerns ("" for none) and a sentence.
+struct Message {
+    std::string parameter;
+    std::string text;
+};
+
+// The effective settings after the constraints, the adjustments the cascades made (warnings),
+// and, in strict mode, every value that could not be taken (errors).
+struct Applied {
+    Settings settings;
+    std::vector<Message> warnings;
+    std::vector<Message> errors;
+    bool ok() const { return errors.empty(); }
+};
+
+// The command line's way: values out of range are refused silently (the default, or what an
+// earlier parameter made of it, stays); the cascades apply; capping a channel count at
+// n_chan_ci is a warning ("n_on changed to n_chan_ci = 8").
+Applied ApplyCompatible(const Settings& requested);
+
+// The library's way: each named value must be in its range, a count a whole number and a
+// switch 0 or 1; anything else, or an unknown name, is an error naming the parameter, the value
+// and the accepted range. Unnamed parameters keep their defaults. The cascades apply, each
+// reported as a warning.
+Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values);
+
+// A failure, with the text the command line prints after "error: ".
+struct Status {
+    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory };
+    Code code = kOk;
+    std::string message;
+    bool ok() const { return code == kOk; }
+};
+
+// The seed of the carrier noise. None: the sequence a fresh run of the program draws, so the
+// output equals the program's. A number from 0 to kMaxSeed: another sequence, the same for
+// the same number.
+constexpr int64_t kMaxSeed = 2147483644;
+
+struct Options {
+    std::optional<int64_t> seed;
+    // Fill Result::inspection (bands, frames, electrodogram).
+    bool inspect = false;
+    // With inspect: also keep every channel's final envelope (large: channels x samples).
+    bool envelopes = false;
+};
+
+// A frequency band of one channel, in Hz.
+struct Band {
+    double low;
+    double high;
+    double center;
+    double bandwidth;
+};
+
+// What the simulation did, taken from the simulation itself.
+struct Inspection {
+    Settings settings;                 // the effective settings used
+    std::vector<Band> bands;           // analysis band per channel
+    std::vector<Band> synthesisBands;  // = bands, or the place frequencies under freq_shift
+    // Stimulation frames at kOutputRate: frame c (c >= 1) starts at floor((c-1) fs / rate).
+    std::vector<int64_t> frameStarts;
+    std::vector<int64_t> frameLengths;
+    // channels x frames, row by row: the level each channel holds over each frame right after
+    // the N-of-M selection (0 when it was not selected), and whether it was selected.
+    size_t channels = 0;
+    size_t frames = 0;
+    std::vector<double> electrodogram;
+    std::vector<uint8_t> selected;
+    double interactionFactor = 0;
+    std::vector<double> interactionWeights;  // weight at a distance of d channels
+    // channels x samples, row by row, when asked for: the envelopes the synthesis modulates.
+    std::vector<double> envelopes;
+};
+
+struct Result {
+    Status status;
+    std::vector<double> output;  // at kOutputRate, the input's duration
+    Inspection inspection;       // filled when Options::inspect
+};
+
+// Simulates `count` mono samples at `sampleRate` Hz (any whole rate from 1 Hz) with effective
+// settings (from ApplyStrict or ApplyCompatible). Inputs at another rate are converted to
+// kOutputRate first, as the program converts its files; a rate too low for the input's length
+// is refused. Output samples are not clipped: see ToPcm16 for the file's values.
+Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const Settings& settings,
+                const Options& options = Options());
+
+// The program's input steps, for callers that hold 16-bit samples: the mono mix of interleaved
+// stereo frames (the pair summed, halved and truncated toward zero) and the scaling v / 32768.
+std::vector<int16_t> MixStereo16(const int16_t* interleaved, size_t frames);
+std::vector<double> FromPcm16(const int16_t* samples, size_t count);
+
+// The 16-bit value the program stores for an output sample.
+int16_t ToPcm16(double sample);
+
+}  // namespace cihear
