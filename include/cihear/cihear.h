@@ -49,16 +49,16 @@ enum class ValueKind { kReal, kCount, kSwitch };
 // One parameter as the program describes it. The table lists them in the order they are set,
 // which the constraints between them depend on.
 struct ParameterInfo {
-    const char* name;      // the long option name and the keyword
-    char letter;           // the short option letter, or 0
+    const char* name;  // the long option name and the keyword
+    char letter;       // the short option letter, or 0
     ValueKind kind;
-    const char* unit;      // "Hz", "mm", "pulses/s", ... or "" for none
+    const char* unit;  // "Hz", "mm", "pulses/s", ... or "" for none
     double defaultValue;
-    double min;            // the fixed bounds; `bound` names any bound set by another parameter
+    double min;  // the fixed bounds; `bound` names any bound set by another parameter
     double max;
-    const char* bound;     // e.g. "at most n_chan_ci", or ""
-    const char* summary;   // one line for documentation
-    const char* help;      // the command line's help text
+    const char* bound;    // e.g. "at most n_chan_ci", or ""
+    const char* summary;  // one line for documentation
+    const char* help;     // the command line's help text
 };
 const std::vector<ParameterInfo>& ParameterTable();
 // The entry named `name`, or null.
@@ -103,7 +103,7 @@ struct Status {
 // The seed of the carrier noise. None: the sequence a fresh run of the program draws, so the
 // output equals the program's. A number from 0 to kMaxSeed: another sequence, the same for
 // the same number.
-constexpr int64_t kMaxSeed = 2147483644;
+constexpr int64_t kMaxSeed = 2147483643;
 
 struct Options {
     std::optional<int64_t> seed;

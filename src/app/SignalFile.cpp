@@ -11,7 +11,7 @@
 #include "app/AtomicOutput.h"
 #include "app/Global.h"
 #include "app/cli.h"
-#include "dsp/Resampler.h"
+#include "engine/Engine.h"
 #include "signal/Signal.h"
 #include "wav/WaveFile.h"
 
@@ -19,22 +19,6 @@ namespace {
 
 void ReportError(const std::string& text) {
     std::cerr << "error: " << text << std::endl;
-}
-
-// Raising the rate holds every sample ceil(20000 / rate) times before filtering, so a file of a
-// few kilobytes at a rate of a few hertz would ask for gigabytes of memory and hours of work.
-// Holding is allowed up to 20 times (every rate from 1000 Hz up, where memory stays in
-// proportion to the file), and beyond that only while the held signal stays within 2^24
-// samples (14 minutes at 20000 Hz).
-const uint64_t maxHoldFactor = 20;
-const uint64_t maxHeldSamples = uint64_t(1) << 24;
-
-bool TooLowToConvert(uint32_t frames, uint32_t rate) {
-    if (rate == 0 || rate >= gInternalSampleRate) {
-        return false;
-    }
-    const double hold = std::ceil(static_cast<double>(gInternalSampleRate) / rate);
-    return hold > maxHoldFactor && frames * hold > maxHeldSamples;
 }
 
 // Why the opened file cannot be loaded, or an empty text when it can. Checked before any
@@ -46,49 +30,17 @@ std::string Unloadable(const WaveFile& wave) {
         why << "unsupported number of channels (" << channels
             << "); only mono and stereo are supported";
     } else if (wave.GetSampleRate() == 0) {
-        why << "invalid sample rate (0 Hz)";
+        why << engine::Unconvertible(wave.GetNumSamples(), 0);
     } else if (wave.GetAvailableDataLength() < wave.GetDataLength()) {
         why << "file is truncated: the data chunk declares " << wave.GetDataLength()
             << " bytes but only " << wave.GetAvailableDataLength() << " follow";
     } else if (wave.GetBitsPerChannel() != 16 || wave.GetBytesPerSample() != 2 * channels) {
         // Only 16-bit frames of one sample per channel are read.
         why << "could not read samples from file";
-    } else if (TooLowToConvert(wave.GetNumSamples(), wave.GetSampleRate())) {
-        why << "cannot convert " << wave.GetNumSamples() << " samples at " << wave.GetSampleRate()
-            << " Hz to " << gInternalSampleRate
-            << " Hz: the sample rate is too low for that many samples";
+    } else {
+        why << engine::Unconvertible(wave.GetNumSamples(), wave.GetSampleRate());
     }
     return why.str();
-}
-
-// Reads the n stereo frames as their mono mix. The pair is added as floats (exact for any two
-// 16-bit values) and halved in double, truncating toward zero: 1 and 2 give 1, -1 and -2 give -1.
-bool ReadStereoAsMono(WaveFile& wave, short* mono, uint32_t n) {
-    for (uint32_t i = 0; i < n; i++) {
-        short left = 0;
-        short right = 0;
-        if (!wave.ReadSample(left) || !wave.ReadSample(right)) {
-            return false;
-        }
-        const float sum = static_cast<float>(left) + static_cast<float>(right);
-        mono[i] = static_cast<short>(static_cast<double>(sum) / 2.0);
-    }
-    return true;
-}
-
-// The 16-bit value stored for sample x: ceil(y + 0.5) - 0.5 truncated toward zero, y = 32768 x.
-// That is not rounding to nearest; it moves negative halves toward zero, and 1.0 wraps to
-// -32768. Values beyond the 16-bit range keep the low 16 bits of that integer (two's
-// complement), whatever its size; a NaN or an infinity gives 0.
-short ToStoredSample(double x) {
-    const double y = x * 32768.0;
-    const double c = std::ceil(y + 0.5);
-    const double low = std::fmod(std::trunc(c - 0.5), 65536.0);  // exact, sign of the integer
-    if (!std::isfinite(low)) {
-        return 0;
-    }
-    const int bits = static_cast<int>(low < 0.0 ? low + 65536.0 : low);
-    return static_cast<short>(bits < 0x8000 ? bits : bits - 0x10000);
 }
 
 }  // namespace
@@ -108,32 +60,29 @@ Signal* read(const char* name) {
     const uint32_t n = wave.GetNumSamples();
     const uint32_t rate = wave.GetSampleRate();
     std::unique_ptr<Signal> signal(new Signal(n, rate));
-    std::vector<short> samples(n);
-    const bool read = wave.GetNumChannels() == 1 ? wave.ReadSamples(samples.data(), n)
-                                                 : ReadStereoAsMono(wave, samples.data(), n);
-    if (!read) {
+    const uint32_t channels = wave.GetNumChannels();
+    std::vector<short> frames(static_cast<size_t>(n) * channels);
+    if (!wave.ReadSamples(frames.data(), n)) {  // n frames of `channels` samples
         ReportError("could not read samples from file");
         return nullptr;
     }
-    double* x = signal->GetSamples();
-    for (uint32_t i = 0; i < n; i++) {
-        x[i] = samples[i] / 32768.0;
+    if (channels == 2) {
+        std::vector<int16_t> mono = cihear::MixStereo16(frames.data(), n);
+        frames.assign(mono.begin(), mono.end());
     }
-
-    if (rate != gInternalSampleRate) {
-        Resampler resampler;
-        // The held signal fits 32-bit lengths: larger ones were refused above.
-        signal.reset(resampler.Run(signal.get(), gInternalSampleRate));
-    }
-    return signal.release();
+    const std::vector<double> x = cihear::FromPcm16(frames.data(), n);
+    std::copy(x.begin(), x.end(), signal->GetSamples());
+    return engine::ToInternalRate(std::move(signal)).release();
 }
 
 bool save(Signal* signal, const char* name) {
-    const uint32_t n = signal->GetLength();
+    return SaveSamples(signal->GetSamples(), signal->GetLength(), name);
+}
+
+bool SaveSamples(const double* x, uint32_t n, const char* name) {
     std::vector<short> samples(n);
-    const double* x = signal->GetSamples();
     for (uint32_t i = 0; i < n; i++) {
-        samples[i] = ToStoredSample(x[i]);
+        samples[i] = cihear::ToPcm16(x[i]);
     }
 
     AtomicOutput output(name);

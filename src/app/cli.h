@@ -1,27 +1,18 @@
 #pragma once
 
+#include <cihear/cihear.h>
+
+#include <cstdint>
 #include <string>
 
 class Parameters;
 class Signal;
 
-// The values taken from the command line. The initial values are the options' defaults.
-struct CliOptions {
+// The values taken from the command line: the files and the thirteen simulation parameters.
+// The initial values are the options' defaults.
+struct CliOptions : cihear::Settings {
     std::string input;
     std::string output = "output.wav";
-    double rate = 1800;
-    double f_min = 300;
-    double f_max = 8500;
-    double length_ci = 30;
-    unsigned int n_chan_ci = 12;
-    unsigned int n_inserted_ch = 12;
-    unsigned int n_on = 12;
-    double interact_decay = 2;
-    unsigned int envelope_detection = 0;
-    double synchronization = 1;
-    bool eas = false;
-    double cutoff_freq = 2000;
-    bool freq_shift = false;
 };
 
 // The program's entry: parses the command line and performs one run. Returns main's status:
@@ -33,6 +24,9 @@ int cliMain(int argc, char* argv[]);
 // caller, converted to gInternalSampleRate when the file has another rate. On failure prints an
 // "error: " line to standard error and returns null.
 Signal* read(const char* name);
+
+// Writes count samples as a 16-bit mono WAV file at gInternalSampleRate, like save.
+bool SaveSamples(const double* samples, uint32_t count, const char* name);
 
 // Writes signal as a 16-bit mono WAV file at gInternalSampleRate, whatever the signal's own
 // rate. The file appears complete or not at all: on failure an existing file of that name is

@@ -26,6 +26,6 @@ void MixChannels(const double* w, double* const* channels, uint32_t count, uint3
 // number of maxima within 250 samples on either side of it; every other p[n] is 0.
 void PulseTrain(const double* x, double* p, uint32_t length);
 
-// The next count values of randn(), in order, into out; the random state moves on exactly as
-// count calls of randn() would move it.
-void Randn(double* out, uint32_t count);
+// The next count values of randn(state), in order, into out; the state moves on exactly as
+// count calls of randn(state) would move it.
+void Randn(RandomState& state, double* out, uint32_t count);

@@ -398,8 +398,8 @@ void PulseTrain(const double* x, double* p, uint32_t length) {
 }
 
 // The random source keeps its state to itself, so the block version lives beside it.
-void Randn(double* out, uint32_t count) {
-    randn_fill(out, count);
+void Randn(RandomState& state, double* out, uint32_t count) {
+    randn_fill(state, out, count);
 }
 
 }  // namespace fast_kernels

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+struct RandomState;
+
 // The inner loops of the simulation, over raw sample arrays, in two interchangeable versions
 // with the same declarations (KernelSignatures.h):
 //

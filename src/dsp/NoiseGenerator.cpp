@@ -1,12 +1,18 @@
 #include "dsp/NoiseGenerator.h"
 
 #include "dsp/Kernels.h"
+#include "dsp/gasdev.h"
 
 NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate)
-    : length(static_cast<uint32_t>(length)), sample_rate(static_cast<uint32_t>(sample_rate)) {}
+    : NoiseGenerator(length, sample_rate, &ProcessRandomState()) {}
+
+NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate, RandomState* state)
+    : length(static_cast<uint32_t>(length)),
+      sample_rate(static_cast<uint32_t>(sample_rate)),
+      state(state) {}
 
 Signal* NoiseGenerator::Generate() {
     Signal* noise = new Signal(length, sample_rate);
-    kernels::Randn(noise->GetSamples(), length);
+    kernels::Randn(*state, noise->GetSamples(), length);
     return noise;
 }

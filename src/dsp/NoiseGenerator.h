@@ -4,10 +4,14 @@
 
 #include "signal/DSP.h"
 
-// White Gaussian noise: each Generate continues the one process-wide randn sequence.
+struct RandomState;
+
+// White Gaussian noise: each Generate continues a randn sequence, the process-wide one or the
+// state given (borrowed; it must outlive the generator).
 class NoiseGenerator final : public SignalGenerator {
 public:
     NoiseGenerator(unsigned long length, unsigned long sample_rate);
+    NoiseGenerator(unsigned long length, unsigned long sample_rate, RandomState* state);
     NoiseGenerator(const NoiseGenerator&) = delete;
     NoiseGenerator& operator=(const NoiseGenerator&) = delete;
 
@@ -16,4 +20,5 @@ public:
 private:
     uint32_t length;
     uint32_t sample_rate;
+    RandomState* state;
 };

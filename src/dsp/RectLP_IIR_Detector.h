@@ -7,8 +7,7 @@
 #include "signal/DSP.h"
 
 // Envelope of one band by an order-3 Butterworth band-pass, full-wave rectification and a
-// 350 Hz order-2 low-pass. The low-pass keeps no state between runs, so one object serves every
-// detector: the first detector to exist creates it, the last one to go deletes it.
+// 350 Hz order-2 low-pass designed at the detector's own sample rate.
 class RectLP_IIR_Detector : public EnvelopeDetector {
 public:
     RectLP_IIR_Detector(double low_freq, double high_freq, unsigned long sample_rate);
@@ -18,13 +17,9 @@ public:
 
     Signal* Run(Signal* input) override;
 
-    // The number of live detectors and the shared low-pass (null while there are none).
-    static int32_t GetNumInstances() { return num_instances; }
-    static const LP_FilterIIR* GetSharedLowPass() { return filter_lp; }
+    const LP_FilterIIR* GetLowPass() const { return filter_lp.get(); }
 
 private:
     std::unique_ptr<BP_FilterIIR> filter_bp;
-
-    static int32_t num_instances;
-    static LP_FilterIIR* filter_lp;  // owned by the class as a whole
+    std::unique_ptr<LP_FilterIIR> filter_lp;
 };

@@ -104,9 +104,9 @@ void PulseTrain(const double* x, double* p, uint32_t length) {
     }
 }
 
-void Randn(double* out, uint32_t count) {
+void Randn(RandomState& state, double* out, uint32_t count) {
     for (uint32_t i = 0; i < count; i++) {
-        out[i] = randn();
+        out[i] = randn(state);
     }
 }
 

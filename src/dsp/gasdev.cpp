@@ -26,15 +26,10 @@ inline int32_t Step(int32_t x) {
     return static_cast<int32_t>(r);
 }
 
-// The process-wide state of the three functions: ran1's shuffle table and last output, the
-// deviate gasdev keeps for its next call, and randn's seed. All start at 0.
-int32_t iy = 0;
-int32_t iv[tableSize];
-int iset = 0;
-float gset;
-int32_t randnSeed = 0;
+// The state of the three process-wide functions; a simulation keeps its own.
+RandomState processState;
 
-void Initialise(int32_t* seed) {
+void Initialise(RandomState& r, int32_t* seed) {
     if (*seed == INT32_MIN) {
         // -2^31 has no 32-bit negation; 2^31 is congruent to 1 modulo 2^31 - 1.
         *seed = 1;
@@ -47,15 +42,15 @@ void Initialise(int32_t* seed) {
     for (int j = tableSize + 7; j >= 0; j--) {
         *seed = Step(*seed);
         if (j < tableSize) {
-            iv[j] = *seed;
+            r.iv[j] = *seed;
         }
     }
-    iy = iv[0];
+    r.iy = r.iv[0];
 }
 
 // One draw of an initialised generator, on copies of its state that a run of draws can keep in
 // registers. The state stays positive and iy non-zero, so no later draw initialises again.
-inline float Draw(int32_t& state, int32_t& last) {
+inline float Draw(int32_t* iv, int32_t& state, int32_t& last) {
     state = Step(state);
     const int32_t j = last / tableDivisor;
     last = iv[j];
@@ -68,19 +63,20 @@ inline float Draw(int32_t& state, int32_t& last) {
 }
 
 struct Uniforms {
-    explicit Uniforms(int32_t* seed) : seed(seed) {
-        if (*seed <= 0 || iy == 0) {
-            Initialise(seed);
+    Uniforms(RandomState& r, int32_t* seed) : r(r), seed(seed) {
+        if (*seed <= 0 || r.iy == 0) {
+            Initialise(r, seed);
         }
         state = *seed;
-        last = iy;
+        last = r.iy;
     }
     ~Uniforms() {
         *seed = state;
-        iy = last;
+        r.iy = last;
     }
-    float Next() { return Draw(state, last); }
+    float Next() { return Draw(r.iv, state, last); }
 
+    RandomState& r;
     int32_t* seed;
     int32_t state;
     int32_t last;
@@ -121,32 +117,58 @@ inline float PolarFactor(double r, double logR) {
 
 }  // namespace
 
-float ran1(int32_t* seed) {
-    return Uniforms(seed).Next();
+RandomState& ProcessRandomState() {
+    return processState;
 }
 
-float gasdev(int32_t* seed) {
-    if (iset) {
-        iset = 0;
-        return gset;
+RandomState SeededRandomState(int64_t seed) {
+    RandomState r;
+    // Any negative state initialises the table from its magnitude; a fresh state (0) starts
+    // from 1, so seeds start from 2 and never coincide with it.
+    r.seed = -static_cast<int32_t>(2 + seed % (modulus - 3));
+    return r;
+}
+
+float ran1(int32_t* seed) {
+    return Uniforms(processState, seed).Next();
+}
+
+float gasdev(RandomState& r, int32_t* seed) {
+    if (r.iset) {
+        r.iset = 0;
+        return r.gset;
     }
     DiscPoint p;
     {
-        Uniforms uniforms(seed);
+        Uniforms uniforms(r, seed);
         p = NextDiscPoint(uniforms);
     }
-    const double r = static_cast<double>(p.rsq);
-    const float fac = PolarFactor(r, std::log(r));
-    gset = p.u1 * fac;
-    iset = 1;
+    const double rsq = static_cast<double>(p.rsq);
+    const float fac = PolarFactor(rsq, std::log(rsq));
+    r.gset = p.u1 * fac;
+    r.iset = 1;
     return p.u2 * fac;
 }
 
+float gasdev(int32_t* seed) {
+    return gasdev(processState, seed);
+}
+
+double randn(RandomState& r) {
+    return static_cast<double>(gasdev(r, &r.seed));
+}
+
 double randn() {
-    return static_cast<double>(gasdev(&randnSeed));
+    return randn(processState);
 }
 
 void randn_fill(double* out, uint32_t count) {
+    randn_fill(processState, out, count);
+}
+
+void randn_fill(RandomState& state, double* out, uint32_t count) {
+    int& iset = state.iset;
+    float& gset = state.gset;
     uint32_t i = 0;
     if (i < count && iset) {
         iset = 0;
@@ -169,7 +191,7 @@ void randn_fill(double* out, uint32_t count) {
     while (i < count) {
         const uint32_t pairs = std::min(chunk, (count - i + 1) / 2);
         {
-            Uniforms uniforms(&randnSeed);
+            Uniforms uniforms(state, &state.seed);
             // Every candidate is stored and only an accepted one kept: whether a point falls in
             // the disc is a coin toss that no branch predictor can learn.
             for (uint32_t k = 0; k < pairs;) {

@@ -1,5 +1,9 @@
 #include "params/Parameters.h"
 
+#include <cihear/cihear.h>
+
+#include <type_traits>
+
 namespace {
 
 // Calls f once per member position, in member order, with the member at that position of each
@@ -32,22 +36,32 @@ const char* YesNo(bool on) {
 
 }  // namespace
 
-// The defaults agree with the command line's and satisfy every constraint between members,
-// so they are stored as they are, without going through SetValue.
+// The defaults and fixed bounds come from the parameter table. The defaults satisfy every
+// constraint between members, so they are stored as they are, without going through SetValue.
 Parameters::Parameters() : Parameters(nullptr) {
-    rate = new ParameterDouble(this, 1800, 10, 10000);
-    f_min = new ParameterFmin(this, 300, 20, 5000);
-    f_max = new ParameterFmax(this, 8500, 500, 10000);
-    length_ci = new ParameterDouble(this, 30, 1, 30);
-    n_chan_ci = new ParameterNChanCi(this, 12, 1, 50);
-    n_inserted_ch = new ParameterNInsertedCh(this, 12, 1, 50);
-    n_on = new ParameterNon(this, 12, 1, 50);
-    interact_decay = new ParameterDouble(this, 2, 0.0001, 100);
-    envelope_detection = new ParameterUnsigned(this, 0, 0, 1);
-    synchronization = new ParameterDouble(this, 1, 0, 1);
-    eas = new ParameterBool(this, false);
-    cutoff_freq = new ParameterCutoffFreq(this, 2000, 20, 5000);
-    freq_shift = new ParameterBool(this, false);
+    const std::vector<cihear::ParameterInfo>& t = cihear::ParameterTable();
+    const auto real = [&t, this](auto*& member, size_t i) {
+        member = new std::remove_reference_t<decltype(*member)>(this, t[i].defaultValue, t[i].min,
+                                                                t[i].max);
+    };
+    const auto count = [&t, this](auto*& member, size_t i) {
+        member = new std::remove_reference_t<decltype(*member)>(
+            this, static_cast<unsigned>(t[i].defaultValue), static_cast<unsigned>(t[i].min),
+            static_cast<unsigned>(t[i].max));
+    };
+    real(rate, 0);
+    real(f_min, 1);
+    real(f_max, 2);
+    real(length_ci, 3);
+    count(n_chan_ci, 4);
+    count(n_inserted_ch, 5);
+    count(n_on, 6);
+    real(interact_decay, 7);
+    count(envelope_detection, 8);
+    real(synchronization, 9);
+    eas = new ParameterBool(this, t[10].defaultValue != 0);
+    real(cutoff_freq, 11);
+    freq_shift = new ParameterBool(this, t[12].defaultValue != 0);
 }
 
 Parameters::Parameters(const Parameters& other) : Parameters(nullptr) {

@@ -9,6 +9,16 @@
 
 class Parameters;
 
+// What the N-of-M selection did, frame by frame, for callers that inspect a simulation. Frame c
+// (c >= 1) covers samples [start, start + length); for each frame, one level and one selection
+// flag per channel, frame after frame.
+struct SelectionRecord {
+    std::vector<int64_t> starts;
+    std::vector<int64_t> lengths;
+    std::vector<double> levels;
+    std::vector<uint8_t> selected;
+};
+
 // The coding strategy of the implant: turns the input sound into one envelope per inserted
 // channel. Each channel's band envelope is smoothed at rate / 2.4, reduced by N-of-M selection
 // with sample-and-hold per stimulation cycle, smoothed again and mixed with its neighbours by
@@ -38,12 +48,17 @@ public:
     void InteractionChannels();
     // The interaction factor between two adjacent channels.
     double InteractionCoeff();
+    // The weight of a channel at a distance of d channels, for d = 0 .. channels - 1.
+    std::vector<double> InteractionWeights();
 
     // The working envelopes, for inspection; null once Run has handed them over.
     SignalVector* GetEnvelopes() const { return envelopes.get(); }
     // Takes ownership of v (one signal per channel, equal lengths) as the working envelopes,
     // deleting the previous ones.
     void SetEnvelopes(SignalVector* v) { envelopes.reset(v); }
+
+    // Where N_of_M records its frames (borrowed; null, the default, records nothing).
+    void SetSelectionRecord(SelectionRecord* record) { selectionRecord = record; }
 
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
@@ -64,4 +79,5 @@ private:
     std::unique_ptr<double[]> centerFreq;
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
+    SelectionRecord* selectionRecord = nullptr;
 };

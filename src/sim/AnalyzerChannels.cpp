@@ -62,9 +62,17 @@ void Analyzer::N_of_M() {
             if (!marks[ch]) {
                 x[ch][a] = 0.0;
             }
+            if (selectionRecord && c > 0) {
+                selectionRecord->levels.push_back(x[ch][a]);
+                selectionRecord->selected.push_back(marks[ch]);
+            }
             if (b > a) {
                 std::fill(x[ch] + a, x[ch] + b, x[ch][a]);
             }
+        }
+        if (selectionRecord && c > 0) {
+            selectionRecord->starts.push_back(a);
+            selectionRecord->lengths.push_back(b - a);
         }
         a = b;
     }
@@ -80,17 +88,24 @@ double Analyzer::InteractionCoeff() {
     return 0.001;
 }
 
-void Analyzer::InteractionChannels() {
+std::vector<double> Analyzer::InteractionWeights() {
     const uint32_t n = ChannelCount();
-    const uint32_t length = envelopes->GetSignal(0)->GetLength();
     const double k = InteractionCoeff();
-
-    // w[d] = k^d by repeated multiplication, the weight at a distance of d channels.
+    // w[d] = k^d by repeated multiplication.
     std::vector<double> w(n);
-    w[0] = 1.0;
+    if (n > 0) {
+        w[0] = 1.0;
+    }
     for (uint32_t d = 1; d < n; d++) {
         w[d] = w[d - 1] * k;
     }
+    return w;
+}
+
+void Analyzer::InteractionChannels() {
+    const uint32_t n = ChannelCount();
+    const uint32_t length = envelopes->GetSignal(0)->GetLength();
+    const std::vector<double> w = InteractionWeights();
 
     // The mixed envelopes carry the analyzer's rate; an envelope that came with another one is
     // copied into a signal at this rate first (one at a time, so at most one extra copy).

@@ -1,9 +1,14 @@
 #include "sim/Simulator.h"
 
+#include "dsp/gasdev.h"
+
 Simulator::Simulator(Parameters* parameters, unsigned long sampleRate)
+    : Simulator(parameters, sampleRate, &ProcessRandomState()) {}
+
+Simulator::Simulator(Parameters* parameters, unsigned long sampleRate, RandomState* random)
     : parameters(parameters),
       analyzer(new Analyzer(parameters, sampleRate)),
-      synthesizer(new Synthesizer(parameters, sampleRate)) {}
+      synthesizer(new Synthesizer(parameters, sampleRate, random)) {}
 
 Simulator::~Simulator() {
     analyzer.reset();
@@ -13,5 +18,8 @@ Simulator::~Simulator() {
 Signal* Simulator::Run(Signal* input) {
     // The analyzer hands its envelopes over; they go as soon as the synthesis has used them.
     std::unique_ptr<SignalVector> envelopes(analyzer->Run(input));
+    if (envelopeObserver) {
+        envelopeObserver(*envelopes, envelopeContext);
+    }
     return synthesizer->Run(envelopes.get(), input);
 }

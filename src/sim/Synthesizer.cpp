@@ -6,11 +6,15 @@
 #include "dsp/FilterIIR.h"
 #include "dsp/Kernels.h"
 #include "dsp/Normalizer.h"
+#include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
-    : parameters(parameters), sampleRate(static_cast<uint32_t>(sampleRate)) {
+    : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
+
+Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random)
+    : parameters(parameters), sampleRate(static_cast<uint32_t>(sampleRate)), random(random) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     lowFreq.reset(new double[n]);
     highFreq.reset(new double[n]);
@@ -51,7 +55,7 @@ void Synthesizer::CalculateFiltersFreq(double fLow, double fHigh, int n, double*
 void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length) {
     const double s = parameters->synchronization->GetValue();
 
-    noiseGenerator.reset(new NoiseGenerator(length, sampleRate));
+    noiseGenerator.reset(new NoiseGenerator(length, sampleRate, random));
     pulseGenerator.reset(new TrainPulseGenerator(e));
     // The noise continues the one random sequence: channel i gets its i-th run of draws.
     std::unique_ptr<Signal> noise(noiseGenerator->Generate());

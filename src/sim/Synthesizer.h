@@ -10,6 +10,7 @@
 #include "signal/SignalVector.h"
 
 class Parameters;
+struct RandomState;
 
 // Turns the channel envelopes back into sound, as a vocoder: each envelope modulates a blend
 // of Gaussian noise and a pulse train on the envelope's peaks (set by synchronization), is
@@ -20,7 +21,9 @@ class Parameters;
 // borrowed and must outlive the synthesizer.
 class Synthesizer {
 public:
+    // The noise continues the process-wide random sequence, or the state given (borrowed).
     Synthesizer(Parameters* parameters, unsigned long sampleRate);
+    Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random);
     Synthesizer(const Synthesizer&) = delete;
     Synthesizer& operator=(const Synthesizer&) = delete;
     virtual ~Synthesizer();
@@ -54,4 +57,5 @@ private:
     std::unique_ptr<double[]> centerFreq;
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
+    RandomState* random;
 };

@@ -93,41 +93,21 @@ TEST(RectLP_IIR_DetectorTest, ToneAtTheGeometricCentreGivesTwoOverPi) {
     EXPECT_NEAR(r.max, 0.642 * amplitude, 5e-4 * amplitude);
 }
 
-TEST(RectLP_IIR_DetectorTest, SharedLowPassLivesWithTheDetectors) {
-    ASSERT_EQ(RectLP_IIR_Detector::GetNumInstances(), 0);
-    EXPECT_EQ(RectLP_IIR_Detector::GetSharedLowPass(), nullptr);
+TEST(RectLP_IIR_DetectorTest, EachDetectorDesignsItsLowPassAtItsOwnRate) {
+    // Detectors at different rates, alive at once, in any order: none takes another's filter.
+    std::unique_ptr<RectLP_IIR_Detector> d1(new RectLP_IIR_Detector(300.0, 396.411, 16000));
+    RectLP_IIR_Detector d2(2000.0, 2500.0, fs);
+    ExpectSameCoefficients(*d1->GetLowPass(), LP_FilterIIR(2, 16000.0, 350.0));
+    ExpectSameCoefficients(*d2.GetLowPass(), LP_FilterIIR(2, static_cast<double>(fs), 350.0));
 
-    // The first detector's rate designs the shared filter; later ones leave it alone.
-    std::unique_ptr<EnvelopeDetector> d1(new RectLP_IIR_Detector(300.0, 396.411, 16000));
-    const LP_FilterIIR* shared = RectLP_IIR_Detector::GetSharedLowPass();
-    ASSERT_NE(shared, nullptr);
-    ExpectSameCoefficients(*shared, LP_FilterIIR(2, 16000.0, 350.0));
-    std::unique_ptr<EnvelopeDetector> d2(new RectLP_IIR_Detector(1000.0, 2000.0, fs));
-    std::unique_ptr<EnvelopeDetector> d3(new RectLP_IIR_Detector(2000.0, 2500.0, fs));
-    EXPECT_EQ(RectLP_IIR_Detector::GetNumInstances(), 3);
-    EXPECT_EQ(RectLP_IIR_Detector::GetSharedLowPass(), shared);
-
-    // Deleting through the interface runs the detector's own destructor.
+    // Deleting another detector changes nothing for the one left.
     auto in = Tone(2000, std::sqrt(2000.0 * 2500.0), 1.0);
-    std::unique_ptr<Signal> before(d3->Run(in.get()));
+    std::unique_ptr<Signal> before(d2.Run(in.get()));
     d1.reset();
-    d2.reset();
-    EXPECT_EQ(RectLP_IIR_Detector::GetNumInstances(), 1);
-    EXPECT_EQ(RectLP_IIR_Detector::GetSharedLowPass(), shared);
-    std::unique_ptr<Signal> after(d3->Run(in.get()));
+    std::unique_ptr<Signal> after(d2.Run(in.get()));
     for (uint32_t i = 0; i < in->GetLength(); i++) {
         ASSERT_EQ(after->Get(i), before->Get(i));
     }
-    d3.reset();
-    EXPECT_EQ(RectLP_IIR_Detector::GetNumInstances(), 0);
-    EXPECT_EQ(RectLP_IIR_Detector::GetSharedLowPass(), nullptr);
-
-    // A later generation gets a fresh filter, designed for its own rate.
-    RectLP_IIR_Detector d4(2000.0, 2500.0, fs);
-    ASSERT_NE(RectLP_IIR_Detector::GetSharedLowPass(), nullptr);
-    ExpectSameCoefficients(*RectLP_IIR_Detector::GetSharedLowPass(),
-                           LP_FilterIIR(2, static_cast<double>(fs), 350.0));
-    EXPECT_EQ(RectLP_IIR_Detector::GetNumInstances(), 1);
 }
 
 // Contract shared by both detectors.

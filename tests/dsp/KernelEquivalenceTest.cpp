@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <limits>
@@ -187,57 +185,46 @@ TEST_F(KernelEquivalence, PulseTrain) {
     }
 }
 
-// The values a forked child draws, so that two ways of drawing start from the same state.
-Samples DrawnInChild(void (*draw)(Samples&)) {
-    int fd[2];
-    if (pipe(fd) != 0) {
-        return {};
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        Samples v;
-        draw(v);
-        const size_t bytes = v.size() * sizeof(double);
-        _exit(write(fd[1], v.data(), bytes) == static_cast<ssize_t>(bytes) ? 0 : 1);
-    }
-    close(fd[1]);
-    Samples v;
-    double d;
-    while (read(fd[0], &d, sizeof d) == static_cast<ssize_t>(sizeof d)) {
-        v.push_back(d);
-    }
-    close(fd[0]);
-    waitpid(pid, nullptr, 0);
-    return v;
-}
-
 const uint32_t fillCounts[] = {3, 0, 1, 1000 + 7, 2, 512, 513, 99};
 
-void OneByOne(Samples& v) {
+Samples OneByOne(RandomState state) {
+    Samples v;
     for (uint32_t count : fillCounts) {
         for (uint32_t i = 0; i < count + 1; i++) {
-            v.push_back(randn());
+            v.push_back(randn(state));
         }
     }
+    return v;
 }
 
 // Blocks of odd and even lengths, each followed by a single draw: a deviate left over by one
 // must be the next one's first.
-void InBlocks(Samples& v) {
+Samples InBlocks(RandomState state) {
+    Samples v;
     for (uint32_t count : fillCounts) {
         Samples block(count);
-        fast_kernels::Randn(block.data(), count);
+        fast_kernels::Randn(state, block.data(), count);
         v.insert(v.end(), block.begin(), block.end());
-        v.push_back(randn());
+        v.push_back(randn(state));
     }
+    return v;
 }
 
 TEST(RandnEquivalence, BlockFillContinuesTheSequenceExactly) {
-    randn();  // start from an initialised generator holding a spare deviate
-    const Samples single = DrawnInChild(OneByOne);
-    const Samples blocks = DrawnInChild(InBlocks);
+    RandomState state;
+    randn(state);  // start from an initialised generator holding a spare deviate
+    const Samples single = OneByOne(state);
     ASSERT_EQ(single.size(), 2145u);
-    EXPECT_TRUE(SameBits(single, blocks));
+    EXPECT_TRUE(SameBits(single, InBlocks(state)));
+    // The plain loop and a seeded sequence too.
+    RandomState seeded = SeededRandomState(12345);
+    Samples plain(777);
+    Samples fast(777);
+    RandomState a = seeded;
+    RandomState b = seeded;
+    reference_kernels::Randn(a, plain.data(), 777);
+    fast_kernels::Randn(b, fast.data(), 777);
+    EXPECT_TRUE(SameBits(plain, fast));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "FreshProcess.h"
 #include "dsp/gasdev.h"
@@ -49,6 +50,34 @@ using RandomFreshProcessTest = FreshProcessTest;
 
 TEST_F(RandomFreshProcessTest, FirstRandnValuesOfARun) {
     EXPECT_IN_FRESH_PROCESS(CheckFirstRandnValues);
+}
+
+TEST(RandomStateTest, AFreshStateDrawsWhatAFreshProcessDraws) {
+    randn();  // whatever the process-wide sequence did, a state of its own is untouched
+    RandomState state;
+    for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(randn(state), firstRandn[i]) << "draw " << i;
+    }
+}
+
+TEST(RandomStateTest, SeedsGiveReproducibleSequencesOfTheirOwn) {
+    const auto draws = [](RandomState state) {
+        std::vector<double> v(64);
+        for (double& x : v) {
+            x = randn(state);
+        }
+        return v;
+    };
+    const std::vector<double> fresh = draws(RandomState());
+    std::vector<std::vector<double>> seen = {fresh};
+    for (int64_t seed : {0, 1, 2, 3, 1000, 2147483643}) {
+        const std::vector<double> v = draws(SeededRandomState(seed));
+        EXPECT_EQ(v, draws(SeededRandomState(seed))) << "seed " << seed;
+        for (const auto& other : seen) {
+            EXPECT_NE(v, other) << "seed " << seed;
+        }
+        seen.push_back(v);
+    }
 }
 
 TEST_F(RandomFreshProcessTest, NegativeStateDoesNotClearAStoredDeviate) {

@@ -1,0 +1,85 @@
+// The program's input and output steps on samples held in memory.
+#include <cmath>
+#include <sstream>
+
+#include "dsp/Resampler.h"
+#include "engine/Engine.h"
+#include "signal/Signal.h"
+
+namespace {
+
+// Raising the rate holds every sample ceil(20000 / rate) times before filtering, so a file of a
+// few kilobytes at a rate of a few hertz would ask for gigabytes of memory and hours of work.
+// Holding is allowed up to 20 times (every rate from 1000 Hz up, where memory stays in
+// proportion to the input), and beyond that only while the held signal stays within 2^24
+// samples (14 minutes at 20000 Hz).
+const uint64_t maxHoldFactor = 20;
+const uint64_t maxHeldSamples = uint64_t(1) << 24;
+
+}  // namespace
+
+namespace engine {
+
+std::string Unconvertible(uint64_t frames, uint32_t rate) {
+    std::ostringstream why;
+    if (rate == 0) {
+        why << "invalid sample rate (0 Hz)";
+    } else if (rate < cihear::kOutputRate) {
+        const double hold = std::ceil(static_cast<double>(cihear::kOutputRate) / rate);
+        if (hold > maxHoldFactor && frames * hold > maxHeldSamples) {
+            why << "cannot convert " << frames << " samples at " << rate << " Hz to "
+                << cihear::kOutputRate << " Hz: the sample rate is too low for that many samples";
+        }
+    }
+    return why.str();
+}
+
+std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal) {
+    if (signal->GetSampleRate() != cihear::kOutputRate) {
+        Resampler resampler;
+        // The held signal fits 32-bit lengths: larger ones are refused by Unconvertible.
+        signal.reset(resampler.Run(signal.get(), cihear::kOutputRate));
+    }
+    return signal;
+}
+
+}  // namespace engine
+
+namespace cihear {
+
+std::vector<int16_t> MixStereo16(const int16_t* interleaved, size_t frames) {
+    // The pair is added as floats (exact for any two 16-bit values) and halved in double,
+    // truncating toward zero: 1 and 2 give 1, -1 and -2 give -1.
+    std::vector<int16_t> mono(frames);
+    for (size_t i = 0; i < frames; i++) {
+        const float sum =
+            static_cast<float>(interleaved[2 * i]) + static_cast<float>(interleaved[2 * i + 1]);
+        mono[i] = static_cast<int16_t>(static_cast<double>(sum) / 2.0);
+    }
+    return mono;
+}
+
+std::vector<double> FromPcm16(const int16_t* samples, size_t count) {
+    std::vector<double> x(count);
+    for (size_t i = 0; i < count; i++) {
+        x[i] = samples[i] / 32768.0;
+    }
+    return x;
+}
+
+// ceil(y + 0.5) - 0.5 truncated toward zero, y = 32768 x. That is not rounding to nearest; it
+// moves negative halves toward zero, and 1.0 wraps to -32768. Values beyond the 16-bit range
+// keep the low 16 bits of that integer (two's complement), whatever its size; a NaN or an
+// infinity gives 0.
+int16_t ToPcm16(double sample) {
+    const double y = sample * 32768.0;
+    const double c = std::ceil(y + 0.5);
+    const double low = std::fmod(std::trunc(c - 0.5), 65536.0);  // exact, sign of the integer
+    if (!std::isfinite(low)) {
+        return 0;
+    }
+    const int bits = static_cast<int>(low < 0.0 ? low + 65536.0 : low);
+    return static_cast<int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
+}
+
+}  // namespace cihear

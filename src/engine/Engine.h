@@ -1,0 +1,35 @@
+#pragma once
+
+// The engine's internal entry points, shared by the library functions and the command line.
+
+#include <cihear/cihear.h>
+
+#include <cstdint>
+#include <memory>
+
+class Parameters;
+class Signal;
+
+namespace engine {
+
+// A new parameter set (owned by the caller) with each member set once from settings, in the
+// table's order. Values a member refuses leave what the defaults and earlier members made of
+// it, silently.
+Parameters* MakeParameters(const cihear::Settings& settings);
+// The values a parameter set holds.
+cihear::Settings ReadParameters(const Parameters& parameters);
+
+// Why `frames` samples at `rate` Hz cannot be converted to the internal rate (empty when they
+// can): a rate of 0, or a rate so low that holding every sample would need more memory than the
+// input justifies.
+std::string Unconvertible(uint64_t frames, uint32_t rate);
+
+// Converts a signal at any rate to the internal rate (the signal itself when it has it).
+// Assumes Unconvertible() found nothing.
+std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal);
+
+// Simulates a signal at the internal rate with effective settings; the signal is consumed.
+cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
+                                const cihear::Options& options);
+
+}  // namespace engine

@@ -1,0 +1,207 @@
+// Effective settings: the command line's compatible setup and the library's strict one.
+#include <cmath>
+#include <memory>
+#include <sstream>
+
+#include "engine/Engine.h"
+#include "params/Parameters.h"
+#include "params/SettingsFields.h"
+
+namespace engine {
+
+namespace {
+
+void Set(ParameterDouble* p, double v) {
+    p->SetValue(v);
+}
+void Set(ParameterUnsigned* p, unsigned v) {
+    p->SetValue(v);
+}
+void Set(ParameterBool* p, bool v) {
+    p->SetValue(v);
+}
+
+// Calls f(member, field) for each member of `p` and the field of `s` of the same name, in
+// member order.
+template <class S, class F>
+void Pair(Parameters& p, S& s, F f) {
+    f(p.rate, s.rate);
+    f(p.f_min, s.f_min);
+    f(p.f_max, s.f_max);
+    f(p.length_ci, s.length_ci);
+    f(p.n_chan_ci, s.n_chan_ci);
+    f(p.n_inserted_ch, s.n_inserted_ch);
+    f(p.n_on, s.n_on);
+    f(p.interact_decay, s.interact_decay);
+    f(p.envelope_detection, s.envelope_detection);
+    f(p.synchronization, s.synchronization);
+    f(p.eas, s.eas);
+    f(p.cutoff_freq, s.cutoff_freq);
+    f(p.freq_shift, s.freq_shift);
+}
+
+}  // namespace
+
+Parameters* MakeParameters(const cihear::Settings& settings) {
+    // Member order matters: f_max is set while eas is still off, and each channel count before
+    // the one it caps.
+    auto p = std::make_unique<Parameters>();
+    Pair(*p, settings, [](auto* member, auto value) { Set(member, value); });
+    return p.release();
+}
+
+cihear::Settings ReadParameters(const Parameters& parameters) {
+    cihear::Settings s;
+    Pair(const_cast<Parameters&>(parameters), s,
+         [](auto* member, auto& field) { field = member->GetValue(); });
+    return s;
+}
+
+}  // namespace engine
+
+namespace cihear {
+
+namespace {
+
+std::string Number(double v) {
+    std::ostringstream text;
+    text.precision(12);
+    text << v;
+    return text.str();
+}
+
+std::string Range(const ParameterInfo& info) {
+    std::string text = info.kind == ValueKind::kSwitch
+                           ? "0 (off) or 1 (on)"
+                           : Number(info.min) + " to " + Number(info.max);
+    if (*info.bound) {
+        text += ", " + std::string(info.bound);
+    }
+    if (*info.unit) {
+        text += " (" + std::string(info.unit) + ")";
+    }
+    return text;
+}
+
+// Why v cannot be the value of `info` (empty when it can), judged by the fixed bounds.
+std::string Refusal(const ParameterInfo& info, double v) {
+    if (!std::isfinite(v)) {
+        return "is not a finite number";
+    }
+    if (info.kind != ValueKind::kReal && v != std::floor(v)) {
+        return info.kind == ValueKind::kSwitch ? "is not 0 or 1" : "is not a whole number";
+    }
+    if (v < info.min || v > info.max) {
+        return "is out of range";
+    }
+    return "";
+}
+
+void Store(double v, double& field) {
+    field = v;
+}
+void Store(double v, unsigned& field) {
+    field = static_cast<unsigned>(v);
+}
+void Store(double v, bool& field) {
+    field = v != 0.0;
+}
+
+// The command line caps both counts at the implant's channel count before setting anything.
+void CapAtImplantChannels(Settings& s, std::vector<Message>& warnings) {
+    if (s.n_inserted_ch > s.n_chan_ci) {
+        s.n_inserted_ch = s.n_chan_ci;
+        warnings.push_back({"n_inserted_ch",
+                            "n_inserted_ch changed to n_chan_ci = " + std::to_string(s.n_chan_ci)});
+    }
+    if (s.n_on > s.n_chan_ci) {
+        s.n_on = s.n_chan_ci;
+        warnings.push_back({"n_on", "n_on changed to n_chan_ci = " + std::to_string(s.n_chan_ci)});
+    }
+}
+
+Settings Effective(const Settings& s) {
+    std::unique_ptr<Parameters> p(engine::MakeParameters(s));
+    return engine::ReadParameters(*p);
+}
+
+}  // namespace
+
+double GetValue(const Settings& settings, const ParameterInfo& info) {
+    double value = 0;
+    ForEachSetting(settings, [&](const ParameterInfo& i, const auto& field) {
+        if (&i == &info) {
+            value = static_cast<double>(field);
+        }
+    });
+    return value;
+}
+
+Applied ApplyCompatible(const Settings& requested) {
+    Applied applied;
+    Settings s = requested;
+    CapAtImplantChannels(s, applied.warnings);
+    applied.settings = Effective(s);
+    return applied;
+}
+
+Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
+    Applied applied;
+    Settings requested;
+    std::vector<std::string> seen;
+    for (const auto& [name, v] : values) {
+        const ParameterInfo* info = FindParameter(name);
+        if (!info) {
+            std::string known;
+            for (const ParameterInfo& i : ParameterTable()) {
+                known += (known.empty() ? "" : ", ") + std::string(i.name);
+            }
+            applied.errors.push_back(
+                {name, "unknown parameter '" + name + "'; the parameters are " + known});
+            continue;
+        }
+        const std::string why = Refusal(*info, v);
+        if (!why.empty()) {
+            applied.errors.push_back(
+                {name, name + " = " + Number(v) + " " + why + "; accepted: " + Range(*info)});
+            continue;
+        }
+        ForEachSetting(requested, [&](const ParameterInfo& i, auto& field) {
+            if (&i == info) {
+                Store(v, field);
+            }
+        });
+    }
+    // The one bound that depends on another value and is not a cascade: f_max is set after
+    // f_min (and before eas), and may not lie below it.
+    if (applied.errors.empty() && requested.f_max < requested.f_min) {
+        applied.errors.push_back({"f_max", "f_max = " + Number(requested.f_max) +
+                                               " is below f_min = " + Number(requested.f_min) +
+                                               "; accepted: f_min to 10000 (Hz)"});
+    }
+    if (!applied.ok()) {
+        applied.settings = requested;
+        return applied;
+    }
+
+    Settings s = requested;
+    CapAtImplantChannels(s, applied.warnings);
+    Settings effective = Effective(s);
+    // More channels on per cycle than are inserted select them all; say so and store that.
+    if (effective.n_on > effective.n_inserted_ch) {
+        effective.n_on = effective.n_inserted_ch;
+        applied.warnings.push_back(
+            {"n_on", "n_on changed to n_inserted_ch = " + std::to_string(effective.n_inserted_ch)});
+    }
+    // f_min cannot pass f_max here (that was an error above), so only the cutoff, raised above
+    // f_max with or without eas, can push f_max up.
+    if (effective.f_max != requested.f_max) {
+        applied.warnings.push_back({"f_max", "f_max raised from " + Number(requested.f_max) +
+                                                 " to " + Number(effective.f_max) +
+                                                 " to stay above cutoff_freq"});
+    }
+    applied.settings = effective;
+    return applied;
+}
+
+}  // namespace cihear

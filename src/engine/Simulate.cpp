@@ -1,0 +1,136 @@
+// The one path from samples to the simulated output, for the library and the command line.
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "dsp/gasdev.h"
+#include "engine/Engine.h"
+#include "params/Parameters.h"
+#include "signal/Signal.h"
+#include "signal/SignalVector.h"
+#include "sim/Simulator.h"
+
+#ifndef CIHEAR_VERSION
+#error "CIHEAR_VERSION is defined by the build from the VERSION file"
+#endif
+
+namespace {
+
+std::vector<cihear::Band> Bands(const double* low, const double* high, const double* center,
+                                const double* bandwidth, size_t n) {
+    std::vector<cihear::Band> bands(n);
+    for (size_t i = 0; i < n; i++) {
+        bands[i] = {low[i], high[i], center[i], bandwidth[i]};
+    }
+    return bands;
+}
+
+// The selection frames, turned from frame-by-frame into channel-by-channel rows.
+void FillSelection(const SelectionRecord& record, cihear::Inspection& inspection) {
+    const size_t n = inspection.channels;
+    const size_t frames = record.starts.size();
+    inspection.frames = frames;
+    inspection.frameStarts = record.starts;
+    inspection.frameLengths = record.lengths;
+    inspection.electrodogram.assign(n * frames, 0.0);
+    inspection.selected.assign(n * frames, 0);
+    for (size_t f = 0; f < frames; f++) {
+        for (size_t ch = 0; ch < n; ch++) {
+            inspection.electrodogram[ch * frames + f] = record.levels[f * n + ch];
+            inspection.selected[ch * frames + f] = record.selected[f * n + ch];
+        }
+    }
+}
+
+void KeepEnvelopes(const SignalVector& envelopes, void* context) {
+    auto* inspection = static_cast<cihear::Inspection*>(context);
+    const size_t n = envelopes.GetLength();
+    const size_t length = n ? envelopes.GetSignal(0)->GetLength() : 0;
+    inspection->envelopes.resize(n * length);
+    for (size_t ch = 0; ch < n; ch++) {
+        const double* e = envelopes.GetSignal(static_cast<uint32_t>(ch))->GetSamples();
+        std::copy(e, e + length, inspection->envelopes.begin() + ch * length);
+    }
+}
+
+}  // namespace
+
+namespace engine {
+
+cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
+                                const cihear::Options& options) {
+    cihear::Result result;
+    std::unique_ptr<Parameters> parameters(MakeParameters(settings));
+    RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
+    auto simulator = std::make_unique<Simulator>(parameters.get(), cihear::kOutputRate, &random);
+
+    SelectionRecord record;
+    cihear::Inspection& inspection = result.inspection;
+    if (options.inspect) {
+        const Analyzer& analyzer = *simulator->GetAnalyzer();
+        const Synthesizer& synthesizer = *simulator->GetSynthesizer();
+        const size_t n = parameters->n_inserted_ch->GetValue();
+        inspection.settings = ReadParameters(*parameters);
+        inspection.channels = n;
+        inspection.bands = Bands(analyzer.GetLowFreq(), analyzer.GetHighFreq(),
+                                 analyzer.GetCenterFreq(), analyzer.GetBandwidth(), n);
+        inspection.synthesisBands =
+            Bands(synthesizer.GetLowFreq(), synthesizer.GetHighFreq(), synthesizer.GetCenterFreq(),
+                  synthesizer.GetBandwidth(), n);
+        inspection.interactionWeights = simulator->GetAnalyzer()->InteractionWeights();
+        inspection.interactionFactor =
+            n > 1 ? inspection.interactionWeights[1] : simulator->GetAnalyzer()->InteractionCoeff();
+        simulator->GetAnalyzer()->SetSelectionRecord(&record);
+        if (options.envelopes) {
+            simulator->SetEnvelopeObserver(KeepEnvelopes, &inspection);
+        }
+    }
+
+    std::unique_ptr<Signal> output(simulator->Run(input.get()));
+    simulator.reset();
+    input.reset();
+    if (options.inspect) {
+        FillSelection(record, inspection);
+    }
+    const double* y = output->GetSamples();
+    result.output.assign(y, y + output->GetLength());
+    return result;
+}
+
+}  // namespace engine
+
+namespace cihear {
+
+const char* Version() {
+    return CIHEAR_VERSION;
+}
+
+Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const Settings& settings,
+                const Options& options) {
+    Result result;
+    std::string why = engine::Unconvertible(count, sampleRate);
+    if (why.empty() && count > std::numeric_limits<uint32_t>::max()) {
+        why = "the input is too long: at most 4294967295 samples";
+    }
+    if (!why.empty()) {
+        result.status = {sampleRate == 0 ? Status::kBadInput : Status::kRateTooLow, why};
+        return result;
+    }
+    if (options.seed && (*options.seed < 0 || *options.seed > kMaxSeed)) {
+        result.status = {Status::kBadInput, "seed = " + std::to_string(*options.seed) +
+                                                " is out of range; accepted: 0 to " +
+                                                std::to_string(kMaxSeed)};
+        return result;
+    }
+    try {
+        auto input = std::make_unique<Signal>(static_cast<uint32_t>(count), sampleRate);
+        std::copy(samples, samples + count, input->GetSamples());
+        return engine::SimulateInternal(engine::ToInternalRate(std::move(input)), settings,
+                                        options);
+    } catch (const std::bad_alloc&) {
+        result.status = {Status::kOutOfMemory, "not enough memory"};
+        return result;
+    }
+}
+
+}  // namespace cihear
