@@ -18,6 +18,7 @@ public:
     Signal* Run(Signal* input) override;
 
     const LP_FilterIIR* GetLowPass() const { return filter_lp.get(); }
+    const BP_FilterIIR* GetBandPass() const { return filter_bp.get(); }
 
 private:
     std::unique_ptr<BP_FilterIIR> filter_bp;

@@ -60,6 +60,10 @@ public:
     // Where N_of_M records its frames (borrowed; null, the default, records nothing).
     void SetSelectionRecord(SelectionRecord* record) { selectionRecord = record; }
 
+    // Channel i's detector (null when the method is unknown), and the smoothing low-pass.
+    const EnvelopeDetector* GetDetector(uint32_t i) const { return detectors[i].get(); }
+    const LP_FilterIIR& GetSmoothingFilter() const { return *smoothingFilter; }
+
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
     const double* GetCenterFreq() const { return centerFreq.get(); }

@@ -36,6 +36,8 @@ public:
     void CalculateFiltersFreq(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
                               double* centerFreq, double* bandwidth);
 
+    const FilterHilbertSin& GetFilter(uint32_t i) const { return *filters[i]; }
+
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
     const double* GetCenterFreq() const { return centerFreq.get(); }
