@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <cihear/cihear.h>
+#include <gtest/gtest.h>
 
 TEST(DescribeTest, MeasuredBandsShowHowWideTheShortFiltersPass) {
     const cihear::Design d = cihear::Describe(cihear::Settings());
