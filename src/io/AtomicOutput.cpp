@@ -231,13 +231,14 @@ std::string TemporaryPattern(const std::string& name) {
     return directory + "cihear" + suffix;
 }
 
-// A failure to flush a directory that cannot be flushed (some file systems refuse) is not one.
-bool FlushDirectory(const std::string& directory) {
-    const int fd = open(directory.empty() ? "." : directory.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
+// The directory that holds `name`, opened to be flushed, or -1.
+int OpenDirectoryOf(const std::string& name) {
+    const std::string directory = DirectoryOf(name);
+    return open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A directory that cannot be flushed at all (some file systems refuse) is not a failure.
+bool FlushDirectory(int fd) {
     const bool ok = fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
     close(fd);
     return ok;
@@ -315,13 +316,19 @@ bool AtomicOutput::Commit() {
     if (temporary.empty()) {
         return Ready();
     }
-    // The data first, then the name: a crash after the rename finds the whole file.
-    if (fsync(descriptor) != 0) {
+    // The data first, then the name: a crash after the rename finds the whole file. The
+    // directory is opened before anything changes, so that failing to open it changes nothing.
+    const int directory = OpenDirectoryOf(target);
+    if (directory < 0 || fsync(descriptor) != 0) {
+        if (directory >= 0) {
+            close(directory);
+        }
         return false;
     }
     {
         SignalsHeld held;
         if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+            close(directory);
             return false;
         }
         Release();
@@ -329,8 +336,9 @@ bool AtomicOutput::Commit() {
     committed = true;
     close(descriptor);
     descriptor = -1;
-    // The rename itself lasts once the directory is flushed.
-    return FlushDirectory(DirectoryOf(target));
+    // The rename itself lasts once the directory is flushed. Failing that (an I/O error), the
+    // new file is in place but may not survive a crash: reported as a failure.
+    return FlushDirectory(directory);
 }
 
 bool WriteFileAtomically(const std::string& name, const void* bytes, size_t size) {
