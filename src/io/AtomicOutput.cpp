@@ -280,19 +280,23 @@ AtomicOutput::AtomicOutput(const char* name) {
     if (DirectoryOf(target).size() == target.size()) {
         return;  // "dir/": no file name to give the result
     }
-    const mode_t mode = exists ? st.st_mode & 07777 : NewFileMode();
+    // The permission bits an existing file has (not set-user-ID and the like, as rewriting it
+    // would clear them too).
+    const mode_t mode = exists ? st.st_mode & 0777 : NewFileMode();
     std::string pattern = TemporaryPattern(target);
+    path.reserve(pattern.size());  // nothing below allocates once the temporary exists
     SignalsHeld held;
     descriptor = MakeRecordedTemporary(pattern, slot);
     if (descriptor < 0) {
+        path.clear();
         return;
     }
-    temporary = pattern;
+    temporary.swap(pattern);
     // mkstemp makes the file private (0600).
     if (fchmod(descriptor, mode) != 0) {
         return;  // not Ready; the destructor removes the temporary
     }
-    path = temporary;
+    path.assign(temporary);
 }
 
 AtomicOutput::~AtomicOutput() {
