@@ -8,14 +8,43 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
 namespace {
+
+// Makes a new file from `pattern`, whose last six characters are replaced by letters and digits
+// until the name is free, as mkstemp does, but created with `mode` less the umask (mkstemp
+// would make it 0600, and reading the umask means changing it, which is not thread-safe).
+int MakeTemporary(std::string& pattern, mode_t mode) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::atomic<uint64_t> counter{0};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t x = uint64_t(now.tv_nsec) ^ uint64_t(now.tv_sec) << 30 ^ uint64_t(getpid()) << 12 ^
+                 counter.fetch_add(0x9E3779B97F4A7C15ULL);
+    const size_t at = pattern.size() - 6;
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        for (size_t i = 0; i < 6; i++) {
+            // xorshift64*: plenty to spread the names; O_EXCL makes them safe.
+            x ^= x >> 12;
+            x ^= x << 25;
+            x ^= x >> 27;
+            pattern[at + i] = letters[(x * 0x2545F4914F6CDD1DULL >> 32) % 62];
+        }
+        const int fd = open(pattern.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
 
 // ---------------------------------------------------------------------------------------------
 // The temporaries the signal handler removes. Each slot goes Free -> Filling (its path being
@@ -138,12 +167,12 @@ private:
 
 // Counts one more writer (installing the handlers for the first), then makes the temporary from
 // `pattern` and records it. Returns the descriptor, or -1 (the count is then taken back).
-int MakeRecordedTemporary(std::string& pattern, int& slot) {
+int MakeRecordedTemporary(std::string& pattern, mode_t mode, int& slot) {
     std::lock_guard<std::mutex> lock(registryMutex);
     if (writers++ == 0) {
         InstallHandlers();
     }
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = MakeTemporary(pattern, mode);
     slot = -1;
     if (fd >= 0 && pattern.size() < sizeof slots[0].path) {
         for (int i = 0; i < slotCount && slot < 0; i++) {
@@ -175,13 +204,6 @@ void ForgetTemporary(int slot) {
 }
 
 // ---------------------------------------------------------------------------------------------
-
-// The permissions a plain fopen would leave: 0666 less the umask.
-mode_t NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
 
 // The directory part of a name, with its final slash ("" for a name without one).
 std::string DirectoryOf(const std::string& name) {
@@ -280,20 +302,18 @@ AtomicOutput::AtomicOutput(const char* name) {
     if (DirectoryOf(target).size() == target.size()) {
         return;  // "dir/": no file name to give the result
     }
-    // The permission bits an existing file has (not set-user-ID and the like, as rewriting it
-    // would clear them too).
-    const mode_t mode = exists ? st.st_mode & 0777 : NewFileMode();
     std::string pattern = TemporaryPattern(target);
     path.reserve(pattern.size());  // nothing below allocates once the temporary exists
     SignalsHeld held;
-    descriptor = MakeRecordedTemporary(pattern, slot);
+    // A new file gets the permissions a plain fopen would give it (0666 less the umask); one
+    // that replaces a file gets that file's permission bits (not set-user-ID and the like, as
+    // rewriting it would clear them too), once it is made private to start with.
+    descriptor = MakeRecordedTemporary(pattern, exists ? 0600 : 0666, slot);
     if (descriptor < 0) {
-        path.clear();
         return;
     }
     temporary.swap(pattern);
-    // mkstemp makes the file private (0600).
-    if (fchmod(descriptor, mode) != 0) {
+    if (exists && fchmod(descriptor, st.st_mode & 0777) != 0) {
         return;  // not Ready; the destructor removes the temporary
     }
     path.assign(temporary);
