@@ -321,13 +321,14 @@ bool Default(int sig) {
 }
 
 TEST_F(OutputSafetyTest, SignalsAreTakenOverOnlyWhileATemporaryExists) {
+    // Whatever the test runner was started with: the defaults, except SIGHUP ignored, which
+    // must stay ignored.
     const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
-    for (int s : signals) {
-        ASSERT_TRUE(Default(s)) << strsignal(s);  // as the test runner starts
+    struct sigaction saved[4];
+    for (int i = 0; i < 4; i++) {
+        saved[i] = Disposition(signals[i]);
+        signal(signals[i], signals[i] == SIGHUP ? SIG_IGN : SIG_DFL);
     }
-    // An ignored signal stays ignored.
-    const struct sigaction hupBefore = Disposition(SIGHUP);
-    signal(SIGHUP, SIG_IGN);
     {
         AtomicOutput first(Path("a.wav"));
         AtomicOutput second(Path("b.wav"));
@@ -346,13 +347,17 @@ TEST_F(OutputSafetyTest, SignalsAreTakenOverOnlyWhileATemporaryExists) {
     EXPECT_TRUE(Default(SIGTERM));
     EXPECT_EQ(Disposition(SIGHUP).sa_handler, SIG_IGN);
     EXPECT_TRUE(Default(SIGXFSZ));
-    sigaction(SIGHUP, &hupBefore, nullptr);
     // The committed file is there, empty; the abandoned one is gone.
     EXPECT_EQ(Entries(dir), std::set<std::string>{"a.wav"});
     // Writing directly to a device takes nothing over.
-    AtomicOutput device("/dev/null");
-    EXPECT_TRUE(device.Direct());
-    EXPECT_TRUE(Default(SIGINT));
+    {
+        AtomicOutput device("/dev/null");
+        EXPECT_TRUE(device.Direct());
+        EXPECT_TRUE(Default(SIGINT));
+    }
+    for (int i = 0; i < 4; i++) {
+        sigaction(signals[i], &saved[i], nullptr);
+    }
 }
 
 }  // namespace
