@@ -9,6 +9,9 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+# Everything the build makes goes under build-python (ignored by git), the metadata included.
+BUILD = "build-python"
+os.makedirs(BUILD, exist_ok=True)
 
 
 class CMakeBuild(build_ext):
@@ -27,4 +30,8 @@ class CMakeBuild(build_ext):
         shutil.copyfile(built, target)
 
 
-setup(ext_modules=[Extension("cihear._core", sources=[])], cmdclass={"build_ext": CMakeBuild})
+setup(
+    ext_modules=[Extension("cihear._core", sources=[])],
+    cmdclass={"build_ext": CMakeBuild},
+    options={"build": {"build_base": BUILD}, "egg_info": {"egg_base": BUILD}},
+)
