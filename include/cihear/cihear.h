@@ -94,7 +94,7 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values);
 
 // A failure, with the text the command line prints after "error: ".
 struct Status {
-    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory };
+    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory, kCannotOpen, kCannotWrite };
     Code code = kOk;
     std::string message;
     bool ok() const { return code == kOk; }
@@ -187,5 +187,11 @@ std::vector<double> FromPcm16(const int16_t* samples, size_t count);
 
 // The 16-bit value the program stores for an output sample.
 int16_t ToPcm16(double sample);
+
+// Writes 16-bit samples as the program's output file (mono PCM WAV at kOutputRate, the same
+// bytes), replacing an existing file only once the new one is complete and on stable storage;
+// on failure (kCannotOpen, kCannotWrite, with the program's message) nothing is left behind
+// and an existing file is as it was.
+Status WriteWav16(const std::string& path, const int16_t* samples, size_t count);
 
 }  // namespace cihear

@@ -123,6 +123,18 @@ py::array_t<int16_t> ToPcm16(
     return Owned(std::move(out), shape);
 }
 
+// Writes int16 samples through the library's atomic writer; returns "" or the failure's text.
+std::string WriteWav16(const std::string& path,
+                       const py::array_t<int16_t, py::array::c_style | py::array::forcecast>& x) {
+    std::vector<int16_t> samples(x.data(), x.data() + x.size());
+    cihear::Status status;
+    {
+        py::gil_scoped_release release;
+        status = cihear::WriteWav16(path, samples.data(), samples.size());
+    }
+    return status.message;
+}
+
 py::array_t<double> Mono(py::object signal) {
     std::vector<double> x = MonoSamples(signal);
     const auto n = static_cast<py::ssize_t>(x.size());
@@ -171,6 +183,9 @@ of float64 arrays 'low', 'high', 'center', 'bandwidth' in Hz, one entry per chan
 'interaction_factor' and 'interaction_weights' (weight at a distance of d channels).)");
     m.def("to_pcm16", &ToPcm16, py::arg("samples"),
           "The 16-bit values the program stores for output samples (int16, same shape).");
+    m.def("write_wav16", &WriteWav16, py::arg("path"), py::arg("samples"),
+          "Writes int16 samples as the program's output file, replacing `path` only when the new "
+          "file is complete; returns '' or what went wrong.");
     m.def(
         "mono", &Mono, py::arg("signal"),
         "The float64 mono samples simulate() takes from `signal` (checked as simulate checks it).");

@@ -7,8 +7,8 @@
 
 #include "dsp/FilterIIR.h"
 #include "dsp/HilbertFIR_Detector.h"
-#include "dsp/gasdev.h"
 #include "dsp/RectLP_IIR_Detector.h"
+#include "dsp/gasdev.h"
 #include "engine/Engine.h"
 #include "params/Parameters.h"
 #include "sim/Simulator.h"
