@@ -355,8 +355,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Only plain data lives in this scope: Raise may leave it without unwinding.
     mex::Report report;
     mex::Clear(report);
-    Request request = {};
-    request.settings = cihear::Settings();
+    Request request = {};  // the default settings, no seed
     Prepare(nlhs, nrhs, prhs, request, report);
     mex::Raise(report);  // the cascades' warnings, or the arguments' error
     Run(nlhs, plhs, prhs[0], request, report);
