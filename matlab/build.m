@@ -1,6 +1,6 @@
 function build(outdir)
 %BUILD  Builds the MEX functions cihear_simulate and cihear_to_pcm16 from the C++ sources.
-%   BUILD compiles the engine's sources (src/engine, src/sim, src/dsp, src/params, src/signal)
+%   BUILD compiles the engine's sources (src/engine, src/io, src/wav, src/sim, src/dsp, src/params, src/signal)
 %   and the two MEX functions with the compiler mex is set up for (mex -setup C++; a C++17
 %   compiler is needed), and puts the MEX files in this folder, beside their help files:
 %   addpath this folder to use them. BUILD(OUTDIR) puts them in OUTDIR instead.
@@ -32,7 +32,7 @@ function build(outdir)
   % through mex to the compiler depends on the platform's shell, so a small source defines it
   % and includes the engine's file instead.
   sources = {};
-  for folder = {'engine', 'sim', 'dsp', 'params', 'signal'}
+  for folder = {'engine', 'io', 'wav', 'sim', 'dsp', 'params', 'signal'}
     files = dir(fullfile(root, 'src', folder{1}, '*.cpp'));
     sources = [sources, fullfile(root, 'src', folder{1}, {files.name})];
   end
