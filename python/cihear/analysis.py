@@ -85,7 +85,8 @@ def analyze(signal, sample_rate, *, seed=None, envelopes=False, **parameters):
     channel's envelope, channels x samples doubles (large for long signals).
     """
     output, inspection = _core.simulate(
-        signal, sample_rate, seed=seed, inspect=True, envelopes=bool(envelopes), **parameters
+        signal, sample_rate, seed=seed, inspect=True, envelopes=bool(envelopes), stacklevel=2,
+        **parameters
     )
     return from_inspection(output, inspection, seed)
 

@@ -44,8 +44,8 @@ def electrodogram(analysis, ax=None, time_range=None):
     """The electrodogram of an Analysis: one row per channel, lowest frequency at the bottom.
 
     Each selected (channel, frame) is a vertical line from the row's baseline at the frame's
-    start, its height proportional to its level; the largest level of the whole simulation
-    fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
+    start, its height proportional to its level; the largest level in the picture (over all
+    channels) fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
     those starting in [start, stop). Returns the LineCollection (one segment per line).
     """
     ax = _axes(ax)
@@ -56,7 +56,7 @@ def electrodogram(analysis, ax=None, time_range=None):
     in_range = (times >= start) & (times < stop)
     channel, frame = np.nonzero(analysis.selected & in_range[np.newaxis, :])
     levels = analysis.electrodogram[channel, frame]
-    peak = np.abs(analysis.electrodogram).max() if analysis.electrodogram.size else 0.0
+    peak = np.abs(levels).max() if levels.size else 0.0
     heights = levels / peak * ROW_FILL if peak > 0 else np.zeros_like(levels)
     x = times[frame] * scale
     segments = np.stack([np.column_stack([x, channel]), np.column_stack([x, channel + heights])],
@@ -88,7 +88,7 @@ def _spectrogram(ax, x, fs, scale, top, vmax):
         x = np.pad(x, (0, nfft - len(x)))
     pxx, freqs, t = mlab.specgram(x, NFFT=nfft, Fs=fs, noverlap=nfft * 3 // 4)
     db = 10 * np.log10(pxx + 1e-20)
-    keep = freqs <= top
+    keep = (freqs > 0) & (freqs <= top)
     vmax = db.max() if vmax is None else vmax
     mesh = ax.pcolormesh(t * scale, freqs[keep], db[keep], shading="auto", cmap="magma",
                          vmin=vmax - 80, vmax=vmax, rasterized=True)
@@ -100,8 +100,8 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
 
     ax: a pair of axes (input, output), or None for a new figure with the two side by side.
     The input's panel marks the analysis band edges, the output's the synthesis band edges;
-    both show 0 Hz to the Nyquist frequency of the output's rate, with the same colour scale
-    (the last 80 dB below the input's peak). Returns {"input": mesh, "output": mesh,
+    both show, on a logarithmic axis, from below the lowest band edge to the Nyquist frequency
+    of the output's rate, with the same colour scale (80 dB below the input's peak). Returns {"input": mesh, "output": mesh,
     "edges": [the edge lines]}.
     """
     axes = _axes(ax, 2, figsize=(11, 4), sharey=True)
@@ -110,6 +110,7 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
     start, stop = _range(time_range, len(x) / float(sample_rate))
     unit, scale = time_unit(stop - start)
     top = analysis.sample_rate / 2
+    bottom = 0.7 * min(analysis.bands.low.min(), analysis.synthesis_bands.low.min(), 100.0)
     mesh_in, vmax = _spectrogram(ax_in, x, float(sample_rate), scale, top, None)
     mesh_out, _ = _spectrogram(ax_out, np.asarray(analysis.output, dtype=np.float64),
                                float(analysis.sample_rate), scale, top, vmax)
@@ -120,7 +121,11 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
         edges.append(a.hlines(marks, start * scale, stop * scale, colors="white",
                               linewidths=0.5, alpha=0.6))
         a.set_xlim(start * scale, stop * scale)
-        a.set_ylim(0, top)
+        a.set_yscale("log")
+        a.set_ylim(bottom, top)
+        ticks = [f for f in (125, 250, 500, 1000, 2000, 4000, 8000) if bottom <= f <= top]
+        a.set_yticks(ticks, [str(f) for f in ticks])
+        a.minorticks_off()
         a.set_xlabel(f"time ({unit})")
         a.set_title(title)
     ax_in.set_ylabel("frequency (Hz)")
