@@ -13,6 +13,7 @@ from typing import NamedTuple, Optional
 import numpy as np
 
 from . import _core
+from ._level import apply_level, level_name, target_rms
 
 
 class Bands(NamedTuple):
@@ -78,16 +79,24 @@ class Analysis:
         return self.electrodogram.shape[1]
 
 
-def analyze(signal, sample_rate, *, seed=None, envelopes=False, **parameters):
+def analyze(signal, sample_rate, *, seed=None, envelopes=False, level="peak", clip_ok=False,
+            **parameters):
     """Simulates `signal` at `sample_rate` Hz as `cihear.simulate` does and returns an Analysis.
 
-    Takes the same parameters as `simulate` (and `seed`); envelopes=True also keeps every
-    channel's envelope, channels x samples doubles (large for long signals).
+    Takes the same arguments as `simulate` (parameters, seed, level, clip_ok); the Analysis's
+    output is the array `simulate` returns. envelopes=True also keeps every channel's envelope,
+    channels x samples doubles (large for long signals).
     """
+    for name in parameters:
+        if name in ("inspect", "stacklevel"):
+            raise TypeError(f"unexpected keyword argument '{name}'")
+    x = _core.mono(signal)
+    target = target_rms(level, x)
     output, inspection = _core.simulate(
-        signal, sample_rate, seed=seed, inspect=True, envelopes=bool(envelopes), stacklevel=2,
+        x, sample_rate, seed=seed, inspect=True, envelopes=bool(envelopes), stacklevel=2,
         **parameters
     )
+    output = apply_level(output, target, clip_ok, lambda: level_name(level, target))
     return from_inspection(output, inspection, seed)
 
 

@@ -7,28 +7,10 @@ frame (its start time in seconds, then one level per channel, 0 where not select
 
 import sys
 import textwrap
-import wave
 
 import numpy as np
 
 from .cli_report import Parser, add_simulation_options, run, simulation_options
-
-
-def read_wav(path):
-    """The 16-bit PCM samples of a WAV file, (frames,) or (frames, 2) int16, and its rate."""
-    try:
-        with wave.open(str(path), "rb") as w:
-            if w.getsampwidth() != 2:
-                raise ValueError(f"{path}: {8 * w.getsampwidth()}-bit samples; only 16-bit PCM "
-                                 "is read")
-            channels = w.getnchannels()
-            if channels not in (1, 2):
-                raise ValueError(f"{path}: {channels} channels; only mono and stereo are read")
-            rate = w.getframerate()
-            data = np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.int16)
-    except (wave.Error, EOFError) as e:
-        raise ValueError(f"{path} is not a readable PCM WAV file ({e})") from None
-    return (data.reshape(-1, 2) if channels == 2 else data), rate
 
 
 def key_parameters(analysis, name):
@@ -88,7 +70,7 @@ def main(argv=None):
     parser = Parser(prog="python3 -m cihear inspect",
                     description="Simulate INPUT and draw its spectrograms (input and output) "
                     "and its electrodogram on one page.")
-    parser.add_argument("-i", "--input", required=True, help="input WAV file (16-bit PCM)")
+    parser.add_argument("-i", "--input", required=True, help="input sound file (WAV, FLAC, ...; mono or stereo)")
     parser.add_argument("-o", "--output", required=True, help="figure file (PNG, PDF, SVG)")
     parser.add_argument("--csv", help="also write the electrodogram to this CSV file")
     parser.add_argument("--from", dest="start", type=float, default=None, metavar="S",
@@ -104,10 +86,14 @@ def main(argv=None):
     def body():
         from pathlib import Path
 
+        from ._io import read_signal
         from .analysis import analyze
 
         size = _size(args.size)
-        signal, rate = read_wav(args.input)
+        try:
+            signal, rate = read_signal(args.input)
+        except RuntimeError as e:  # libsndfile's refusal
+            raise ValueError(f"could not read {args.input}: {str(e).split(': ')[-1]}") from None
         duration = len(signal) / rate
         start = 0.0 if args.start is None else args.start
         stop = duration if args.stop is None else args.stop

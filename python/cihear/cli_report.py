@@ -69,7 +69,9 @@ def run(prog, body):
         for w in caught:
             print(f"{prog}: warning: {w.message}", file=sys.stderr)
         return status
-    except (ValueError, TypeError, OSError) as e:
+    except (ValueError, TypeError, OSError, RuntimeError) as e:
+        if isinstance(e, OSError) and e.filename is not None:
+            e = f"{e.filename}: {e.strerror}"
         text = str(e).strip().splitlines()
         print(f"{prog}: error: {text[0] if text else type(e).__name__}", file=sys.stderr)
         return 1

@@ -1,12 +1,11 @@
 """Pictures of a simulation: the electrodogram, input and output spectrograms, the bands.
 
 Each function draws into the axes given (or a new figure's) and returns what it drew; none
-shows a window, so they work in batch runs with matplotlib's Agg back end.
+shows a window, so they work in batch runs with matplotlib's Agg back end. matplotlib is
+imported when a picture is drawn, so that `import cihear` does not need it.
 """
 
 import numpy as np
-from matplotlib import mlab
-from matplotlib.collections import LineCollection
 
 # Height of the tallest stimulation line, in rows: lines never reach the next row.
 ROW_FILL = 0.75
@@ -48,6 +47,8 @@ def electrodogram(analysis, ax=None, time_range=None):
     channels) fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
     those starting in [start, stop). Returns the LineCollection (one segment per line).
     """
+    from matplotlib.collections import LineCollection
+
     ax = _axes(ax)
     duration = len(analysis.output) / analysis.sample_rate
     start, stop = _range(time_range, duration)
@@ -83,6 +84,8 @@ def _mono(signal):
 
 
 def _spectrogram(ax, x, fs, scale, top, vmax):
+    from matplotlib import mlab
+
     nfft = 1 << max(6, int(round(np.log2(fs * 0.025))))  # about 25 ms
     if len(x) < nfft:
         x = np.pad(x, (0, nfft - len(x)))
