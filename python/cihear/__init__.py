@@ -11,6 +11,9 @@ from ._core import MAX_SEED, OUTPUT_RATE, PARAMETERS, CascadeWarning, __version_
 from ._atomic import write_wav16
 from ._io import simulate_file
 from ._simulate import simulate
+from . import plot
+from .analysis import Analysis, analyze
+from .report import report, report_text
 
 __all__ = [
     "__version__",
