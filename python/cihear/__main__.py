@@ -1,13 +1,17 @@
-"""python3 -m cihear SUBCOMMAND ...: runs the module cihear.cli_SUBCOMMAND's main(argv)."""
+"""python3 -m cihear SUBCOMMAND ...: runs the subcommand module's main(argv)."""
 import importlib
-import pkgutil
 import sys
 
-import cihear
+# Each subcommand and the module (in this package) whose main(argv) runs it.
+SUBCOMMANDS = {
+    "report": "cli_report",
+    "inspect": "cli_figure",
+    "batch": "cli_batch",
+}
 
 
 def _subcommands():
-    return sorted(m.name[4:] for m in pkgutil.iter_modules(cihear.__path__) if m.name.startswith("cli_"))
+    return sorted(SUBCOMMANDS)
 
 
 def main(argv=None):
@@ -17,9 +21,9 @@ def main(argv=None):
         print(f"usage: python3 -m cihear SUBCOMMAND [ARGS...]  (subcommands: {known})")
         return 0 if argv else 2
     name = argv[0]
-    module_name = f"cihear.cli_{name}"
+    module_name = f"cihear.{SUBCOMMANDS[name]}" if name in SUBCOMMANDS else None
     try:
-        module = importlib.import_module(module_name) if name.isidentifier() else None
+        module = importlib.import_module(module_name) if module_name else None
     except ModuleNotFoundError as e:
         if e.name != module_name:
             raise

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -111,8 +111,7 @@ void InstallHandlers() {
     }
     for (int i = 0; i < caughtCount; i++) {
         replaced[i] = sigaction(caughtSignals[i], nullptr, &previous[i]) == 0 &&
-                      IsDefault(previous[i]) &&
-                      sigaction(caughtSignals[i], &handler, nullptr) == 0;
+                      IsDefault(previous[i]) && sigaction(caughtSignals[i], &handler, nullptr) == 0;
     }
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;

@@ -59,8 +59,8 @@ private:
     std::string target;     // the name the finished file gets
     std::string temporary;  // empty when writing directly or after Commit
     std::string path;
-    int descriptor = -1;    // the temporary, kept open to flush it
-    int slot = -1;          // its entry in the table the signal handler reads, or -1
+    int descriptor = -1;  // the temporary, kept open to flush it
+    int slot = -1;        // its entry in the table the signal handler reads, or -1
     bool committed = false;
 };
 

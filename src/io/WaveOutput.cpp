@@ -3,8 +3,7 @@
 #include "io/AtomicOutput.h"
 #include "wav/WaveFile.h"
 
-WaveWriteResult WriteMonoWave16(const char* name, const int16_t* samples, size_t n,
-                                uint32_t rate) {
+WaveWriteResult WriteMonoWave16(const char* name, const int16_t* samples, size_t n, uint32_t rate) {
     AtomicOutput output(name);
     WaveFile wave;
     if (!output.Ready() || !wave.OpenWrite(output.Path())) {

@@ -13,5 +13,4 @@ enum class WaveWriteResult {
 // of that name ends up either as it was or holding the whole new file. The bytes are those the
 // program writes for the same samples (the program's own output goes through here at 20000 Hz),
 // so every front end gives the same file.
-WaveWriteResult WriteMonoWave16(const char* name, const int16_t* samples, size_t n,
-                                uint32_t rate);
+WaveWriteResult WriteMonoWave16(const char* name, const int16_t* samples, size_t n, uint32_t rate);

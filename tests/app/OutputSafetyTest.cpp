@@ -121,8 +121,8 @@ TEST_F(OutputSafetyTest, SignalsWhileWritingRemoveTheTemporary) {
     {
         // A signal the program was started ignoring (nohup, a background job) stays ignored.
         SCOPED_TRACE("SIGINT and SIGHUP ignored");
-        const ProgramRun run = SignalWhileWriting(
-            dir, Command({"-i", "in.wav", "-o", "out.wav"}), SIGINT, {SIGINT, SIGHUP});
+        const ProgramRun run = SignalWhileWriting(dir, Command({"-i", "in.wav", "-o", "out.wav"}),
+                                                  SIGINT, {SIGINT, SIGHUP});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, untilWriting + "Done\n");
         ExpectOutput("out.wav", frames);
@@ -165,7 +165,7 @@ TEST_F(OutputSafetyTest, ALinkIsFollowedToItsEndAndTheFileThereReplacedWhole) {
 TEST_F(OutputSafetyTest, AnyLegalNameWorks) {
     Input("in.wav", 2000);
     const std::string longest = std::string(251, 'n') + ".wav";  // 255 bytes
-    for (int run = 0; run < 2; run++) {  // made, then replaced
+    for (int run = 0; run < 2; run++) {                          // made, then replaced
         SCOPED_TRACE(run);
         const ProgramRun r = Run({"-i", "in.wav", "-o", longest});
         EXPECT_EQ(r.status, 0) << r.err;
@@ -191,9 +191,11 @@ TEST_F(OutputSafetyTest, FifosAreRefusedAtOnce) {
         {"input, no writer", {"-i", "in.fifo", "-o", "out.wav"}, nullptr, 0, openInput},
         {"input, a writer", {"-i", "in.fifo", "-o", "out.wav"}, "in.fifo", O_RDWR, openInput},
         {"output, no reader", {"-i", "in.wav", "-o", "out.fifo"}, nullptr, 0, openOutput},
-        {"output, a reader", {"-i", "in.wav", "-o", "out.fifo"}, "out.fifo", O_RDONLY,
-         openOutput},
-        {"output through a link", {"-i", "in.wav", "-o", "fifo.wav"}, "out.fifo", O_RDONLY,
+        {"output, a reader", {"-i", "in.wav", "-o", "out.fifo"}, "out.fifo", O_RDONLY, openOutput},
+        {"output through a link",
+         {"-i", "in.wav", "-o", "fifo.wav"},
+         "out.fifo",
+         O_RDONLY,
          openOutput},
     };
     for (const auto& c : cases) {
@@ -234,8 +236,8 @@ TEST_F(OutputSafetyTest, TheFileIsFlushedBeforeTheRenameAndTheDirectoryAfterIt) 
     }
     Input("in.wav", 2000);
     const std::string trace = ::testing::TempDir() + "cihear_strace_" + std::to_string(getpid());
-    std::vector<std::string> command{strace, "-f", "-o", trace, "-e",
-                                     "trace=fsync,fdatasync,rename,renameat,renameat2"};
+    std::vector<std::string> command{
+        strace, "-f", "-o", trace, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2"};
     // LeakSanitizer refuses to run under a tracer; the other sanitizers do not mind.
     const char* asan = std::getenv("ASAN_OPTIONS");
     command.insert(command.end(), {"-E", std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
@@ -310,8 +312,8 @@ TEST_F(OutputSafetyTest, TheLibraryWritesTheProgramsBytes) {
     EXPECT_FALSE(WriteFileAtomically(Path("none/plain"), "x", 1));
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     EXPECT_FALSE(WriteFileAtomically(Path("fifo"), "x", 1));  // no reader: refused, not blocked
-    EXPECT_EQ(Entries(dir), (std::set<std::string>{"in.wav", "program.wav", "library.wav",
-                                                   "plain", "fifo"}));
+    EXPECT_EQ(Entries(dir),
+              (std::set<std::string>{"in.wav", "program.wav", "library.wav", "plain", "fifo"}));
 }
 
 struct sigaction Disposition(int sig) {

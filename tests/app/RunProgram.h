@@ -23,8 +23,8 @@ struct ProgramRun {
     // 0..255 as the shell sees it (so a return of -1 is 255); 128 + the signal number when the
     // program was killed; -1 when it could not be started.
     int status = -1;
-    std::string out;  // everything written to standard output
-    std::string err;  // everything written to standard error
+    std::string out;        // everything written to standard output
+    std::string err;        // everything written to standard error
     bool timedOut = false;  // killed by Finish because it ran longer than allowed
 };
 
@@ -142,8 +142,8 @@ public:
         ProgramRun run;
         run.status = status;
         if (pid > 0 && !finished) {
-            const auto deadline = std::chrono::steady_clock::now() +
-                                  std::chrono::duration<double>(seconds);
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
             int wstatus = 0;
             for (;;) {
                 const pid_t waited = waitpid(pid, &wstatus, seconds > 0 ? WNOHANG : 0);

@@ -1,8 +1,7 @@
 // The README's option table is documentation of the parameter table: each row's option names,
 // default and accepted range must say what the program does.
-#include <gtest/gtest.h>
-
 #include <cihear/cihear.h>
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
