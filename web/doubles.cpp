@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
     }
     const cihear::Result r = engine::SimulateInternal(std::move(input), applied.settings, {});
     FILE* out = std::fopen(argv[2], "wb");
-    if (!out || std::fwrite(r.output.data(), sizeof(double), r.output.size(), out) !=
-                    r.output.size() || std::fclose(out) != 0) {
+    if (!out ||
+        std::fwrite(r.output.data(), sizeof(double), r.output.size(), out) != r.output.size() ||
+        std::fclose(out) != 0) {
         std::fprintf(stderr, "could not write %s\n", argv[2]);
         return 1;
     }

@@ -1,9 +1,10 @@
 // The engine's entry points for the page, compiled to WebAssembly with embind. Everything a call
 // needs is passed in and handed back; nothing is kept between calls.
-#include <emscripten/bind.h>
-#include <emscripten/val.h>
+#include "engine/Engine.h"
 
 #include <cihear/cihear.h>
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
 
 #include <cstdint>
 #include <new>
@@ -13,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Engine.h"
 #include "wav/WaveFile.h"
 
 using emscripten::val;

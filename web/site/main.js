@@ -1,6 +1,6 @@
 // The listening page: a sound in, the settings checked, the simulation run in the worker, and
 // the two sounds, pictures and report out.
-import createCihear from "./cihear.mjs";
+import createCihear from "./cihear.js";
 import { readAudio, Recorder, InputError } from "./audio-input.js";
 import { Controls } from "./controls.js";
 import { EngineClient, CancelledError } from "./engine-client.js";
@@ -49,7 +49,9 @@ async function start() {
     showError("");
     $("input-status").textContent = "Reading the sound…";
     try {
+      const began = performance.now();
       const input = await promise;
+      performance.measure("cihear: read the sound", { start: began });
       state.input = input;
       state.result = null;
       player.clear();
@@ -61,6 +63,7 @@ async function start() {
         $("input-status").textContent += `; this browser cannot play sound at ${input.rate} Hz`;
       }
       drawSpectrogram($("spec-in"), input.samples, input.rate);
+      performance.measure("cihear: show the sound", { start: began });
       run();
     } catch (error) {
       $("input-status").textContent = "No sound.";
@@ -73,6 +76,7 @@ async function start() {
     if (file) useInput(file.arrayBuffer().then((bytes) => readAudio(client, bytes, file.name)).then((i) => ({ ...i, name: file.name })));
   });
   $("example").addEventListener("click", () => {
+    $("file").value = "";
     useInput(fetch("speech.wav").then((r) => {
       if (!r.ok) throw new InputError("The example is missing from this site.");
       return r.arrayBuffer();
@@ -87,6 +91,7 @@ async function start() {
       return;
     }
     showError("");
+    $("file").value = "";
     const recorder = new Recorder();
     try {
       await recorder.start();
@@ -147,7 +152,10 @@ async function start() {
         showError(`The simulation was refused: ${result.message}.`);
         return;
       }
+      performance.measure("cihear: simulate", { start: began });
+      const shown = performance.now();
       show(result, seed, (performance.now() - began) / 1000);
+      performance.measure("cihear: show the simulation", { start: shown });
       setState("done");
     } catch (error) {
       if (error instanceof CancelledError) {

@@ -1,7 +1,7 @@
 // The simulation thread: the engine's WebAssembly module, so that the page never waits on it.
 // Messages in: {id, type: "load", bytes} (a file for the WAV loader) and {id, type: "simulate",
 // samples, rate, pairs, seed}. Each is answered with {id, result} or {id, failure}.
-import createCihear from "./cihear.mjs";
+import createCihear from "./cihear.js";
 
 const ready = createCihear();
 
