@@ -33,7 +33,7 @@ export function report({ table, settings, result, input, seed, version }) {
   ];
   let text = parts.join(" ");
   if (input.exact && seed === null) {
-    text += `\n\nThe command line writes the same file: ${commandLine(table, s, input.name)}`;
+    text += `\n\nThe same simulation from the command line: ${commandLine(table, s, input.name)}`;
   } else if (input.exact) {
     text += `\n\nWith another seed than the program's own, the command line's output differs in its noise.`;
   }
