@@ -11,7 +11,7 @@ import { encodeWav16 } from "./wav.js";
 
 const $ = (id) => document.getElementById(id);
 const outputRate = 20000;
-// For the console: the page's current input and last result.
+// For the console: the page's current input, last result and player.
 const state = { input: null, result: null, running: false, again: false, recorder: null };
 window.cihearPage = state;
 
@@ -39,6 +39,7 @@ async function start() {
     $("play").textContent = playing ? "Pause" : "Play";
     if (playing) requestAnimationFrame(follow);
   });
+  state.player = player;
   let timer = null;
   const controls = new Controls(engine, $("params"), $("presets"), $("seed"), (valid) => {
     clearTimeout(timer);

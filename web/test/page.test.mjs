@@ -260,6 +260,58 @@ await group("screenshots after a simulation", async () => {
   console.log(`     saved ${join(work, "web-page.png")} and web-page-phone.png`);
 });
 
+await group("A/B switching keeps the position; a loop stays within its stretch; report", async () => {
+  await setParams(page, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 });
+  await simulation(page, () => page.click("#example"));
+  const position = () => page.evaluate(() => window.cihearPage.player.position());
+  await page.click("#play");
+  await new Promise((r) => setTimeout(r, 600));
+  const before = await position();
+  await page.click('input[name="which"][value="original"]');
+  const after = await position();
+  assert.ok(before > 0.3, `played to ${before} s`);
+  assert.ok(Math.abs(after - before) < 0.15, `switched from ${before} s to ${after} s`);
+  assert.equal(await page.evaluate(() => window.cihearPage.player.which), "original");
+  await page.click("#loop-start", { clickCount: 3 });
+  await page.type("#loop-start", "2");
+  await page.click("#loop-end", { clickCount: 3 });
+  await page.type("#loop-end", "2.4");
+  await page.click("#loop");
+  const seen = [];
+  for (let i = 0; i < 10; i++) {
+    await new Promise((r) => setTimeout(r, 100));
+    seen.push(await position());
+  }
+  assert.ok(seen.every((t) => t >= 2 && t <= 2.4), `loop positions ${seen}`);
+  await page.click("#play");
+  assert.equal(await page.evaluate(() => window.cihearPage.player.playing), false);
+  const text = await page.$eval("#report", (e) => e.value);
+  assert.match(text, /N of M: the 8 strongest of 22 channels/);
+  assert.match(text, /cihear -i speech\.wav -o output\.wav --n_chan_ci 22 --n_inserted_ch 22 --n_on 8$/);
+  // The electrodogram has lines, and none reaches into the row above.
+  const rows = await page.$eval("#electrodogram", (canvas, n) => {
+    const ratio = canvas.width / canvas.clientWidth;
+    const data = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+    const dark = (x, y) => data[4 * (y * canvas.width + x)] < 128;
+    const top = 6 * ratio, bottom = canvas.height - 22 * ratio, spacing = (bottom - top) / n;
+    const left = Math.ceil(92 * ratio) + 1, right = canvas.width - Math.ceil(12 * ratio);
+    let lines = 0, intruding = 0;
+    for (let row = 0; row < n; row++) {
+      const baseline = bottom - row * spacing;
+      for (let x = left; x < right; x++) {
+        if (dark(x, Math.floor(baseline - 2))) lines++;
+        // Between the tallest line (0.75 of the spacing) and the row above: white.
+        for (let y = Math.ceil(baseline - 0.95 * spacing); y < baseline - 0.8 * spacing; y++) {
+          if (dark(x, y)) intruding++;
+        }
+      }
+    }
+    return { lines, intruding };
+  }, 22);
+  assert.equal(rows.intruding, 0, "a line reaches into the row above");
+  assert.ok(rows.lines > 1000, `${rows.lines} line pixels in the electrodogram`);
+});
+
 await group("no script error on the page", async () => {
   assert.deepEqual(pageErrors, []);
 });
