@@ -202,11 +202,13 @@ await group("controls refuse out-of-range values and show the cascades", async (
   assert.equal(await page.evaluate(() => [...document.querySelectorAll(".message")].map((e) => e.textContent).join("")), "");
 });
 
-await group("an unreadable file, a truncated WAV and an empty one give a visible error", async () => {
+await group("files the page cannot simulate give a visible error in the program's words", async () => {
   const cases = [
     ["broken.wav", Buffer.from("this is not a sound at all, only some text\n".repeat(20)), /broken\.wav cannot be read/],
     ["truncated.wav", readFileSync(wav44).subarray(0, 5000), /file is truncated: the data chunk declares \d+ bytes but only \d+ follow/],
     ["empty.wav", writeWav(join(work, "e.wav"), 8000, [new Int16Array(0)]), /holds no samples/],
+    ["slow.wav", writeWav(join(work, "s.wav"), 1, [new Int16Array(1000)]),
+      /slow\.wav cannot be read: cannot convert 1000 samples at 1 Hz to 20000 Hz/],
   ];
   for (const [name, bytes, expected] of cases) {
     writeFileSync(join(work, name), bytes);
@@ -214,6 +216,23 @@ await group("an unreadable file, a truncated WAV and an empty one give a visible
     await page.waitForFunction(() => !document.getElementById("error").hidden);
     assert.match(await page.$eval("#error", (e) => e.textContent), expected);
   }
+});
+
+await group("a WAV of floating-point samples is decoded by the browser", async () => {
+  const n = 8000;
+  const wav = Buffer.alloc(44 + 4 * n);
+  writeWav(join(work, "f.wav"), 16000, [new Int16Array(0)]).copy(wav, 0, 0, 44);
+  wav.writeUInt32LE(36 + 4 * n, 4);
+  wav.writeUInt16LE(3, 20); // IEEE float
+  wav.writeUInt32LE(16000 * 4, 28);
+  wav.writeUInt16LE(4, 32);
+  wav.writeUInt16LE(32, 34);
+  wav.writeUInt32LE(4 * n, 40);
+  for (let i = 0; i < n; i++) wav.writeFloatLE(0.5 * Math.sin(i / 5), 44 + 4 * i);
+  writeFileSync(join(work, "float.wav"), wav);
+  await simulation(page, () => upload(page, join(work, "float.wav")));
+  assert.match(await page.$eval("#input-status", (e) => e.textContent), /float\.wav: decoded by the browser at 48000 Hz/);
+  assert.equal(await page.evaluate(() => window.cihearPage.result.pcm.length), 10000);
 });
 
 await group("a microphone recording is simulated", async () => {
@@ -234,6 +253,8 @@ await group("the page stays responsive during a long simulation; timings", async
       await upload(page, path);
       if (seconds !== 60) return;
       await page.waitForFunction(() => document.body.dataset.state === "running");
+      assert.equal(await page.$eval("#progress-box", (e) => e.checkVisibility()), true);
+      assert.match(await page.$eval("#progress-text", (e) => e.textContent), /Simulating 60\.0 s of sound/);
       await page.click("#p-rate", { clickCount: 3 });
       await page.type("#p-rate", "5");
       assert.match(await message(page, "rate"), /Refused: rate = 5 /);
