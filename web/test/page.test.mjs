@@ -202,7 +202,7 @@ await group("controls refuse out-of-range values and show the cascades", async (
   assert.equal(await page.evaluate(() => [...document.querySelectorAll(".message")].map((e) => e.textContent).join("")), "");
 });
 
-await group("files the page cannot simulate give a visible error in the program's words", async () => {
+await group("files the page cannot simulate give a visible error", async () => {
   const cases = [
     ["broken.wav", Buffer.from("this is not a sound at all, only some text\n".repeat(20)), /broken\.wav cannot be read/],
     ["truncated.wav", readFileSync(wav44).subarray(0, 5000), /file is truncated: the data chunk declares \d+ bytes but only \d+ follow/],
