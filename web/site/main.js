@@ -63,6 +63,7 @@ async function start() {
       } catch {
         $("input-status").textContent += `; this browser cannot play sound at ${input.rate} Hz`;
       }
+      $("figures").hidden = false;
       drawSpectrogram($("spec-in"), input.samples, input.rate);
       performance.measure("cihear: show the sound", { start: began });
       run();
