@@ -271,6 +271,17 @@ await group("the page stays responsive during a long simulation; timings", async
   }
 });
 
+await group("a simulation can be cancelled, and the next one runs", async () => {
+  await page.$eval("#file", (e) => (e.value = ""));
+  await upload(page, join(work, "tone-60s.wav"));
+  await page.waitForFunction(() => document.body.dataset.state === "running");
+  await page.click("#cancel");
+  await page.waitForFunction(() => document.body.dataset.state === "cancelled");
+  assert.match(await page.$eval("#input-status", (e) => e.textContent), /Simulation cancelled/);
+  assert.equal(await page.$eval("#progress-box", (e) => e.checkVisibility()), false);
+  await simulation(page, () => page.click("#example"));
+});
+
 await group("screenshots after a simulation", async () => {
   await setParams(page, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 });
   await simulation(page, () => page.click("#example"));
