@@ -168,9 +168,11 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
                 {name, name + " = " + Number(v) + " " + why + "; accepted: " + Range(*info)});
             continue;
         }
+        // A structured binding cannot be captured in C++17 (clang refuses it): capture a copy.
+        const double value = v;
         ForEachSetting(requested, [&](const ParameterInfo& i, auto& field) {
             if (&i == info) {
-                Store(v, field);
+                Store(value, field);
             }
         });
     }
