@@ -148,7 +148,6 @@ Applied ApplyCompatible(const Settings& requested) {
 Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
     Applied applied;
     Settings requested;
-    std::vector<std::string> seen;
     for (const auto& value : values) {
         const std::string& name = value.first;
         const double v = value.second;
@@ -168,11 +167,9 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
                 {name, name + " = " + Number(v) + " " + why + "; accepted: " + Range(*info)});
             continue;
         }
-        // A structured binding cannot be captured in C++17 (clang refuses it): capture a copy.
-        const double value = v;
         ForEachSetting(requested, [&](const ParameterInfo& i, auto& field) {
             if (&i == info) {
-                Store(value, field);
+                Store(v, field);
             }
         });
     }
