@@ -1,0 +1,60 @@
+"""What a worker does for one job: simulate the input into a temporary file beside the output and
+rename it into place, so that an output either is complete or does not exist."""
+
+import contextlib
+import dataclasses
+import os
+import signal
+import time
+import warnings
+
+# The engine's thread count; each worker simulates on one thread.
+THREADS_VARIABLE = "CIHEAR_THREADS"
+
+
+@dataclasses.dataclass(frozen=True)
+class Outcome:
+    status: str  # "done" or "failed"
+    reason: str = ""
+    seconds: float = 0.0
+    output_size: int = 0
+    output_mtime_ns: int = 0
+
+    @classmethod
+    def failure(cls, reason, seconds=0.0):
+        return cls("failed", reason, seconds)
+
+
+def initialize():
+    """A local worker: one thread per simulation, and Ctrl-C left to the batch, which ends the
+    workers itself."""
+    os.environ[THREADS_VARIABLE] = "1"
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+def reason(error):
+    """An exception as one line a researcher can act on."""
+    if isinstance(error, MemoryError):
+        return "out of memory"
+    text = " ".join(str(error).split())
+    return text or type(error).__name__
+
+
+def run_job(job):
+    import cihear
+
+    start = time.perf_counter()
+    temporary = job.temporary()
+    try:
+        job.output.parent.mkdir(parents=True, exist_ok=True)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", cihear.CascadeWarning)  # the log has the values
+            cihear.simulate_file(job.input, temporary, seed=job.seed, **job.requested)
+        os.replace(temporary, job.output)
+        st = os.stat(job.output)
+        return Outcome("done", "", time.perf_counter() - start, st.st_size, st.st_mtime_ns)
+    except Exception as e:
+        return Outcome.failure(reason(e), time.perf_counter() - start)
+    finally:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
