@@ -74,33 +74,36 @@ def _pool(queue, workers, broken=None, lost=None):
     with _worker_environment():
         executor = cf.ProcessPoolExecutor(workers, mp_context=context, initializer=initialize)
     running = {}
+    has_broken = False
     try:
-        while queue or running:
-            while queue and len(running) < 2 * workers:
-                job = queue.pop()
-                with _worker_environment():  # workers start as jobs are submitted
-                    running[executor.submit(run_job, job)] = job
-            finished, _ = cf.wait(running, return_when=cf.FIRST_COMPLETED)
+        while running or (queue and not has_broken):
+            while queue and not has_broken and len(running) < 2 * workers:
+                try:
+                    with _worker_environment():  # workers start as jobs are submitted
+                        future = executor.submit(run_job, queue[-1])
+                except cf.process.BrokenProcessPool:
+                    has_broken = True
+                else:
+                    running[future] = queue.pop()
+            if not running:
+                break
+            # once broken, the pool fails every unfinished job at once
+            finished, _ = cf.wait(running, return_when=cf.ALL_COMPLETED if has_broken
+                                  else cf.FIRST_COMPLETED)
             for future in finished:
                 job = running.pop(future)
-                try:
+                error = future.exception()
+                if error is None:
                     yield job, future.result()
-                except cf.process.BrokenProcessPool:
-                    _remove_temporary(job)
-                    if lost is not None:
-                        yield job, Outcome.failure(lost)
-                    else:
-                        broken.append(job)
-            if broken:  # the others end at once too; those that made it are kept
-                cf.wait(running)
-                for future, job in running.items():
-                    if future.exception() is None:
-                        yield job, future.result()
-                    else:
-                        _remove_temporary(job)
-                        broken.append(job)
-                running.clear()
-                return
+                    continue
+                _remove_temporary(job)
+                if not isinstance(error, cf.process.BrokenProcessPool):
+                    yield job, Outcome.failure(f"{type(error).__name__}: {error}")
+                elif lost is not None:
+                    yield job, Outcome.failure(lost)
+                else:
+                    has_broken = True
+                    broken.append(job)
     finally:
         _end_workers(executor)
         for job in running.values():

@@ -14,6 +14,7 @@ the same input (size and modification time, or content with content_hash=True), 
 effective parameters and seed by the same version.
 """
 
+import contextlib
 import dataclasses
 import datetime
 import os
@@ -154,6 +155,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     summary = Summary(total=len(planned), log=log)
     pending, facts = [], {}
     for job in planned:
+        with contextlib.suppress(OSError):
+            os.unlink(job.temporary())  # left by a batch killed while making this output
         try:
             identity = _jobs.input_identity(job.input, content_hash)
             size = os.stat(job.input).st_size
