@@ -9,7 +9,7 @@ import contextlib
 import multiprocessing
 import os
 
-from ._worker import THREADS_VARIABLE, Outcome, initialize, run_job
+from ._worker import THREADS_VARIABLE, Outcome, initialize, remove_temporaries, run_job
 
 
 @contextlib.contextmanager
@@ -44,8 +44,7 @@ def _end_workers(executor):
 
 
 def _remove_temporary(job):
-    with contextlib.suppress(OSError):
-        os.unlink(job.temporary())
+    remove_temporaries([job])
 
 
 def local(jobs, workers):
@@ -106,8 +105,7 @@ def _pool(queue, workers, broken=None, lost=None):
                     broken.append(job)
     finally:
         _end_workers(executor)
-        for job in running.values():
-            _remove_temporary(job)
+        remove_temporaries(running.values())
 
 
 def dask(jobs, scheduler):

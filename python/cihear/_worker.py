@@ -40,6 +40,24 @@ def reason(error):
     return text or type(error).__name__
 
 
+def remove_temporaries(jobs):
+    """Removes what unfinished jobs left beside their outputs: the temporary output and the
+    writer's own temporary files (its name and a suffix), one listing per folder."""
+    by_folder = {}
+    for job in jobs:
+        by_folder.setdefault(job.output.parent, set()).add(job.temporary().name)
+    for folder, names in by_folder.items():
+        try:
+            entries = list(os.scandir(folder))
+        except OSError:
+            continue
+        for entry in entries:
+            if entry.name.startswith(".") and (
+                    entry.name in names or entry.name.rsplit(".", 1)[0] in names):
+                with contextlib.suppress(OSError):
+                    os.unlink(entry.path)
+
+
 def run_job(job):
     import cihear
 

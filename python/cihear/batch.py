@@ -14,7 +14,6 @@ the same input (size and modification time, or content with content_hash=True), 
 effective parameters and seed by the same version.
 """
 
-import contextlib
 import dataclasses
 import datetime
 import os
@@ -25,6 +24,7 @@ from pathlib import Path
 
 from . import _jobs, _joblog, _runners
 from ._progress import Progress
+from ._worker import remove_temporaries
 
 LOG_NAME = "cihear-batch.csv"
 
@@ -154,9 +154,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         records.update(_joblog.latest(_joblog.read(path)))
     summary = Summary(total=len(planned), log=log)
     pending, facts = [], {}
+    remove_temporaries(planned)  # what a batch killed while making these outputs left
     for job in planned:
-        with contextlib.suppress(OSError):
-            os.unlink(job.temporary())  # left by a batch killed while making this output
         try:
             identity = _jobs.input_identity(job.input, content_hash)
             size = os.stat(job.input).st_size
