@@ -11,6 +11,7 @@ from ._core import MAX_SEED, OUTPUT_RATE, PARAMETERS, CascadeWarning, __version_
 from ._atomic import write_wav16
 from ._io import simulate_file
 from ._simulate import simulate
+from .batch import batch
 
 __all__ = [
     "__version__",

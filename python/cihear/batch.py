@@ -22,7 +22,7 @@ import time
 import warnings
 from pathlib import Path
 
-from . import _jobs, _joblog, _runners
+from . import _jobs, _joblog
 from ._progress import Progress
 from ._worker import remove_temporaries
 
@@ -96,7 +96,7 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
 def _with_effective(jobs):
     """The jobs with the parameters the simulation will use, after the cascades between them
     (n_chan_ci=8 makes n_on 8): what the log records and what tells a rerun what changed."""
-    import cihear
+    from . import CascadeWarning, _core
 
     effective = {}
     result = []
@@ -104,9 +104,10 @@ def _with_effective(jobs):
         requested = tuple(sorted(job.requested.items()))
         if requested not in effective:
             with warnings.catch_warnings():
-                warnings.simplefilter("ignore", cihear.CascadeWarning)
-                settings = cihear.describe(**job.requested)["settings"]
-            effective[requested] = {name: settings[name] for name in job.parameters}
+                warnings.simplefilter("ignore", CascadeWarning)
+                settings = _core.describe(**job.requested)["settings"]
+            effective[requested] = {name: int(value) if isinstance(value, bool) else value
+                                    for name, value in settings.items()}
         result.append(dataclasses.replace(job, parameters=effective[requested]))
     return result
 
@@ -167,6 +168,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         else:
             pending.append(job)
             facts[id(job)] = (key, size)
+
+    from . import _runners  # process pools and clusters: only when a batch runs
 
     names = list(planned[0].parameters) if planned else [p["name"] for p in cihear.PARAMETERS]
     bar = Progress(len(pending), stream=stream) if progress else None

@@ -166,6 +166,14 @@ def children(pid):
     return found
 
 
+def command(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().decode(errors="replace")
+    except OSError:
+        return ""
+
+
 def alive(pid):
     try:
         with open(f"/proc/{pid}/stat") as f:
@@ -203,7 +211,7 @@ def check_complete_or_absent(tmp_path):
 
 
 def test_interruptions_leave_no_partial_output_and_the_batch_resumes(tmp_path):
-    make_corpus(tmp_path / "in", count=4, seconds=4, rate=44100)
+    make_corpus(tmp_path / "in", count=3, seconds=3, rate=44100)
     log = tmp_path / "out" / "cihear-batch.csv"
     grid = ["--grid", "n_on=4,8,12"]
 
@@ -221,26 +229,24 @@ def test_interruptions_leave_no_partial_output_and_the_batch_resumes(tmp_path):
         time.sleep(0.05)
     assert not [w for w in workers if alive(w)]
     done = check_complete_or_absent(tmp_path)
-    assert not list((tmp_path / "out").rglob(".*.part*"))
+    assert len(done) < 9 and not list((tmp_path / "out").rglob(".*.part*"))
 
     # a worker killed (as the system does when memory runs out): its jobs are run again
     process = start_batch(tmp_path, *grid)
     wait_for_done(log, len(done) + 1, process)
-    os.kill(max(children(process.pid)), signal.SIGKILL)
+    worker = max(pid for pid in children(process.pid) if "spawn_main" in command(pid))
+    os.kill(worker, signal.SIGKILL)
     out, err = process.communicate(timeout=120)
     assert process.returncode == 0, err
-    assert f"{12 - len(done)} done, 0 failed, {len(done)} skipped" in out
-    assert len(check_complete_or_absent(tmp_path)) == 12
+    assert f"{9 - len(done)} done, 0 failed, {len(done)} skipped" in out
+    assert len(check_complete_or_absent(tmp_path)) == 9
 
     # the whole batch killed, as a cluster ends a job that overran: a rerun completes it
-    for p in (tmp_path / "out").rglob("*.wav"):
-        os.utime(p, ns=(1, 1))  # so that every output is made again
-    process = start_batch(tmp_path, *grid)
-    wait_for_done(log, 13, process)
+    process = start_batch(tmp_path, "--grid", "n_on=5,6")
+    wait_for_done(log, 10, process)
     os.killpg(process.pid, signal.SIGKILL)
     process.communicate()
     check_complete_or_absent(tmp_path)
-    summary = batch(tmp_path / "in", tmp_path / "out", grid={"n_on": [4, 8, 12]},
-                    progress=False)
-    assert summary.done + summary.skipped == 12 and summary.done >= 1
+    summary = batch(tmp_path / "in", tmp_path / "out", grid={"n_on": [5, 6]}, progress=False)
+    assert summary.done + summary.skipped == 6 and summary.done >= 1
     assert not list((tmp_path / "out").rglob(".*.part*"))
