@@ -24,3 +24,4 @@ __all__ = [
     "to_pcm16",
     "write_wav16",
 ]
+__all__ += ["batch"]

@@ -121,7 +121,9 @@ class Settings:
     def job(self, input, output, source, requested):
         requested = dict(requested)
         seed = requested.pop("seed", None)
-        return Job(Path(input), Path(output), source, self.complete(requested), requested, seed)
+        # absolute, so that workers elsewhere (a Dask cluster) find the same files
+        return Job(Path(os.path.abspath(input)), Path(os.path.abspath(output)), source,
+                   self.complete(requested), requested, seed)
 
 
 def parse_assignment(text, what):

@@ -44,7 +44,9 @@ class Progress:
                 f"{self.counts['failed']} failed) in {_duration(elapsed)}")
         if finished and elapsed > 0:
             rate = finished / elapsed
-            text += f", {rate:.2f} jobs/s, about {_duration((self.total - finished) / rate)} left"
+            text += f", {rate:.2f} jobs/s"
+            if finished < self.total:
+                text += f", about {_duration((self.total - finished) / rate)} left"
         print(text, file=self.stream, flush=True)
 
     def note(self, text):

@@ -4,6 +4,7 @@ rename it into place, so that an output either is complete or does not exist."""
 import contextlib
 import dataclasses
 import os
+import re
 import signal
 import time
 import warnings
@@ -37,6 +38,7 @@ def reason(error):
     if isinstance(error, MemoryError):
         return "out of memory"
     text = " ".join(str(error).split())
+    text = re.sub(r"<_io\.\w+ name=('[^']*')>", r"\1", text)  # a file object: its name
     return text or type(error).__name__
 
 

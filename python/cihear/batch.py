@@ -187,9 +187,10 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
                     summary.done += 1
                 else:
                     summary.failed += 1
-                    summary.failures.append((job.source, str(job.output), outcome.reason))
+                    output = _joblog.relative(job.output, log.parent)
+                    summary.failures.append((job.source, output, outcome.reason))
                     if bar is not None:
-                        bar.note(f"failed: {job.source} -> {job.output}: {outcome.reason}")
+                        bar.note(f"failed: {job.source} -> {output}: {outcome.reason}")
                 if bar is not None:
                     bar.update(outcome.status)
     except KeyboardInterrupt:
