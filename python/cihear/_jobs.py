@@ -207,6 +207,9 @@ def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
     named from the input's relative path and the condition, in a tree mirroring the input's."""
     grid, fixed = grid or {}, fixed or {}
     output_folder = Path(output_folder)
+    if output_folder.resolve() == Path(input_folder).resolve():
+        raise ValueError("the output folder is the input folder: the outputs would be taken "
+                         "for inputs by the next run (give another folder, or one inside it)")
     inputs = find_inputs(input_folder, exclude=output_folder)
     combos = [dict(zip(grid, values)) for values in itertools.product(*grid.values())]
     jobs = []
@@ -256,10 +259,13 @@ def manifest_jobs(settings, manifest):
 
 
 def check_outputs(jobs):
-    """Refuses two jobs writing one file, which would silently keep only one of them."""
+    """Refuses two jobs writing one file, which would silently keep only one of them, and a job
+    writing over its own input."""
     seen = {}
     for job in jobs:
-        key = os.path.normpath(os.path.abspath(job.output))
+        key = os.path.realpath(job.output)
+        if key == os.path.realpath(job.input):
+            raise ValueError(f"{job.source} would be overwritten by its own output")
         if key in seen:
             raise ValueError(f"{seen[key].source} and {job.source} would both be written to "
                              f"{job.output}")
@@ -302,7 +308,8 @@ def input_identity(path, content=False):
 
 def job_key(job, identity, version):
     """A digest of everything an output depends on: the input's name and version, every
-    parameter, the seed and the package version."""
+    parameter's value (as asked for, the defaults filled in), the seed and the package
+    version."""
     text = json.dumps({"input": job.source, "identity": identity,
                        "parameters": {k: format_value(v) for k, v in job.parameters.items()},
                        "seed": job.seed, "version": version}, sort_keys=True)

@@ -11,7 +11,7 @@ The outputs mirror the input folder's tree and are named from the input and the 
 gets one line per job: input, output, every effective parameter, seed, package version, status,
 reason of a failure, seconds. A rerun skips the jobs whose output is complete and was made from
 the same input (size and modification time, or content with content_hash=True), the same
-effective parameters and seed by the same version.
+parameter values (the defaults filled in) and seed by the same version.
 """
 
 import dataclasses
@@ -90,25 +90,24 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
         index, count = _jobs.parse_shard(shard) if isinstance(shard, str) else shard
         jobs = _jobs.shard(jobs, index, count)
         log = _joblog.shard_path(log, index, count)
-    return _with_effective(jobs), log
+    return jobs, log
 
 
-def _with_effective(jobs):
-    """The jobs with the parameters the simulation will use, after the cascades between them
-    (n_chan_ci=8 makes n_on 8): what the log records and what tells a rerun what changed."""
+def _effective(jobs):
+    """{id(job): the parameters the simulation uses}, after the adjustments between them
+    (n_chan_ci=8 makes n_on 8), for the log; the engine works them out once per setting."""
     from . import CascadeWarning, _core
 
-    effective = {}
-    result = []
+    by_setting, result = {}, {}
     for job in jobs:
         requested = tuple(sorted(job.requested.items()))
-        if requested not in effective:
+        if requested not in by_setting:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", CascadeWarning)
                 settings = _core.describe(**job.requested)["settings"]
-            effective[requested] = {name: int(value) if isinstance(value, bool) else value
-                                    for name, value in settings.items()}
-        result.append(dataclasses.replace(job, parameters=effective[requested]))
+            by_setting[requested] = {name: int(value) if isinstance(value, bool) else value
+                                     for name, value in settings.items()}
+        result[id(job)] = by_setting[requested]
     return result
 
 
@@ -156,12 +155,15 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     summary = Summary(total=len(planned), log=log)
     pending, facts = [], {}
     remove_temporaries(planned)  # what a batch killed while making these outputs left
+    identities = {}  # an input's identity, worked out once however many jobs read it
     for job in planned:
-        try:
-            identity = _jobs.input_identity(job.input, content_hash)
-            size = os.stat(job.input).st_size
-        except OSError:
-            identity, size = None, ""  # the job runs and fails with the reason
+        if job.input not in identities:
+            try:
+                identities[job.input] = (_jobs.input_identity(job.input, content_hash),
+                                         os.stat(job.input).st_size)
+            except OSError:
+                identities[job.input] = (None, "")  # the job runs and fails with the reason
+        identity, size = identities[job.input]
         key = _jobs.job_key(job, identity, version) if identity is not None else ""
         if _complete(job, records.get(_joblog.relative(job.output, log.parent)), key):
             summary.skipped += 1
@@ -171,7 +173,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
 
     from . import _runners  # process pools and clusters: only when a batch runs
 
-    names = list(planned[0].parameters) if planned else [p["name"] for p in cihear.PARAMETERS]
+    effective = _effective(pending)
+    names = [p["name"] for p in cihear.PARAMETERS]
     bar = Progress(len(pending), stream=stream) if progress else None
     if scheduler is not None:
         runner = _runners.dask(pending, scheduler)
@@ -182,7 +185,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         with _joblog.Writer(log, _joblog.columns(names)) as writer:
             for job, outcome in runner:
                 key, size = facts[id(job)]
-                writer.append(_row(job, outcome, key, size, version, log.parent))
+                writer.append(_row(job, effective[id(job)], outcome, key, size, version,
+                                   log.parent))
                 if outcome.status == "done":
                     summary.done += 1
                 else:
@@ -205,13 +209,13 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     return summary
 
 
-def _row(job, outcome, key, input_size, version, folder):
+def _row(job, parameters, outcome, key, input_size, version, folder):
     row = {"input": job.source, "output": _joblog.relative(job.output, folder),
            "seed": _jobs.format_value(job.seed), "version": version, "status": outcome.status,
            "reason": outcome.reason, "seconds": f"{outcome.seconds:.3f}",
            "finished": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
            "input_size": input_size, "key": key}
-    row.update({name: _jobs.format_value(value) for name, value in job.parameters.items()})
+    row.update({name: _jobs.format_value(value) for name, value in parameters.items()})
     if outcome.status == "done":
         row.update(output_size=outcome.output_size, output_mtime_ns=outcome.output_mtime_ns)
     return row

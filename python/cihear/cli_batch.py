@@ -90,6 +90,9 @@ def main(argv=None):
     except Interrupted as e:
         print(f"cihear batch: {e.summary}", file=sys.stderr)
         return 130
+    except KeyboardInterrupt:  # before any job ran
+        print("cihear batch: interrupted", file=sys.stderr)
+        return 130
     except (ValueError, OSError) as e:
         print(f"cihear batch: error: {e}", file=sys.stderr)
         return 2

@@ -62,12 +62,18 @@ def test_without_grid_outputs_keep_the_names_and_output_inside_input_is_not_sear
     assert jobs[0].requested == {} and jobs[0].seed is None
 
 
-def test_two_inputs_writing_one_output_are_refused(tmp_path, settings):
+def test_outputs_that_would_overwrite_each_other_or_an_input_are_refused(tmp_path, settings):
     touch(tmp_path / "in" / "s1.wav")
     touch(tmp_path / "in" / "s1.flac")
     with pytest.raises(ValueError, match="s1.flac and s1.wav would both be written|"
                                          "s1.wav and s1.flac would both be written"):
         _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "out")
+    (tmp_path / "in" / "s1.flac").unlink()
+    with pytest.raises(ValueError, match="output folder is the input folder"):
+        _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "in/../in")
+    manifest = touch(tmp_path / "in" / "jobs.csv", b"input,output\ns1.wav,./s1.wav\n")
+    with pytest.raises(ValueError, match="s1.wav would be overwritten by its own output"):
+        _jobs.manifest_jobs(settings, manifest)
 
 
 @pytest.mark.parametrize("grid, fixed, message", [
