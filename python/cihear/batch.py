@@ -146,6 +146,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
 
     started = time.monotonic()
     stream = stream if stream is not None else sys.stderr
+    if jobs is not None and (isinstance(jobs, bool) or int(jobs) != jobs or jobs < 1):
+        raise ValueError(f"jobs = {jobs!r}: give a whole number of worker processes, at least 1")
     planned, log = plan(input_dir, output_dir, manifest=manifest, grid=grid,
                         parameters=parameters, shard=shard, log=log)
     version = cihear.__version__
