@@ -259,13 +259,15 @@ def manifest_jobs(settings, manifest):
 
 
 def check_outputs(jobs):
-    """Refuses two jobs writing one file, which would silently keep only one of them, and a job
-    writing over its own input."""
+    """Refuses two jobs writing one file, which would silently keep only one of them, and an
+    output written over an input."""
     seen = {}
+    inputs = {os.path.normpath(job.input): job for job in jobs}
     for job in jobs:
-        key = os.path.realpath(job.output)
-        if key == os.path.realpath(job.input):
-            raise ValueError(f"{job.source} would be overwritten by its own output")
+        key = os.path.normpath(job.output)
+        if key in inputs:
+            raise ValueError(f"{inputs[key].source} would be overwritten by the output of "
+                             f"{job.source}")
         if key in seen:
             raise ValueError(f"{seen[key].source} and {job.source} would both be written to "
                              f"{job.output}")

@@ -173,6 +173,10 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
             pending.append(job)
             facts[id(job)] = (key, size)
 
+    if not pending:  # nothing to run: the log stays as it is
+        summary.seconds = time.monotonic() - started
+        return summary
+
     from . import _runners  # process pools and clusters: only when a batch runs
 
     effective = _effective(pending)

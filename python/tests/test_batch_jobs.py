@@ -72,7 +72,7 @@ def test_outputs_that_would_overwrite_each_other_or_an_input_are_refused(tmp_pat
     with pytest.raises(ValueError, match="output folder is the input folder"):
         _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "in/../in")
     manifest = touch(tmp_path / "in" / "jobs.csv", b"input,output\ns1.wav,./s1.wav\n")
-    with pytest.raises(ValueError, match="s1.wav would be overwritten by its own output"):
+    with pytest.raises(ValueError, match="s1.wav would be overwritten by the output of s1.wav"):
         _jobs.manifest_jobs(settings, manifest)
 
 
