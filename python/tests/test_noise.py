@@ -1,5 +1,7 @@
 """The carrier noise: the command line's sequence without a seed, another one per seed, and
 simulations in threads that do not disturb each other."""
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -34,3 +36,18 @@ def test_threads_give_the_sequential_results():
         parallel = list(pool.map(lambda job: cihear.simulate(X, 16000, **job), jobs * 2))
     for got, expected in zip(parallel, sequential * 2):
         np.testing.assert_array_equal(got, expected)
+
+
+def test_python_runs_while_a_simulation_does():
+    # With the GIL held through the simulation this thread would stand still for most of it.
+    long_input = speech_like(16000, 4.0, 8)
+    worker = threading.Thread(target=cihear.simulate, args=(long_input, 16000))
+    start = last = time.perf_counter()
+    longest_pause = 0.0
+    worker.start()
+    while worker.is_alive():
+        now = time.perf_counter()
+        longest_pause = max(longest_pause, now - last)
+        last = now
+    worker.join()
+    assert longest_pause < 0.5 * (last - start)
