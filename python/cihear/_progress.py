@@ -24,7 +24,10 @@ class Progress:
             bar = hasattr(self.stream, "isatty") and self.stream.isatty()
         self.bar = None
         if bar and total:
-            from tqdm import tqdm
+            try:
+                from tqdm import tqdm
+            except ImportError:  # without tqdm, the plain lines
+                return
             self.bar = tqdm(total=total, file=self.stream, unit="file", dynamic_ncols=True)
 
     def update(self, status):

@@ -28,10 +28,12 @@ def _worker_environment():
             os.environ[THREADS_VARIABLE] = previous
 
 
-def _end_workers(executor):
+def _end_workers(executor, futures):
     """Cancels the queued jobs and ends the running ones at once, rather than waiting for them."""
     processes = list((getattr(executor, "_processes", None) or {}).values())
-    executor.shutdown(wait=False, cancel_futures=True)
+    for future in futures:
+        future.cancel()
+    executor.shutdown(wait=False)
     for process in processes:
         with contextlib.suppress(Exception):
             process.terminate()
@@ -104,7 +106,7 @@ def _pool(queue, workers, broken=None, lost=None):
                     has_broken = True
                     broken.append(job)
     finally:
-        _end_workers(executor)
+        _end_workers(executor, running)
         remove_temporaries(running.values())
 
 
