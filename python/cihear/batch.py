@@ -85,6 +85,10 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
         fixed = _jobs.check_fixed(settings, parameters, grid)
         jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed)
         default_log = Path(output_dir) / LOG_NAME
+    if not jobs:
+        raise ValueError(f"the manifest {manifest} lists no jobs" if manifest is not None else
+                         f"no recordings under {input_dir} (looked for "
+                         f"{', '.join(sorted(_jobs.AUDIO_EXTENSIONS))})")
     log = Path(log) if log is not None else default_log
     if shard is not None:
         index, count = _jobs.parse_shard(shard) if isinstance(shard, str) else shard

@@ -184,3 +184,24 @@ def test_log_ignores_a_line_cut_short_and_keeps_the_latest_per_output(tmp_path):
     assert shard.name == "log.shard-2-of-3.csv"
     shard.write_text("")
     assert _joblog.related_logs(log) == [log, shard]
+
+
+@pytest.mark.parametrize("args, message", [
+    (["only-one-folder"], "give INPUT_DIR and OUTPUT_DIR, or --manifest"),
+    (["{in}", "{out}", "--grid", "n_on=4,99"], "n_on=99 is outside its range 1 to 50"),
+    (["{in}", "{out}", "--jobs", "0"], "--jobs 0"),
+    (["{in}", "{out}", "--shard", "4/3"], "shard number must be from 1 to 3"),
+    (["{in}", "{out}", "--bogus"], "unrecognized arguments: --bogus"),
+    (["--manifest", "{in}/missing.csv"], "missing.csv"),
+    (["{in}/nowhere", "{out}"], "is not a folder"),
+    (["{in}", "{out}"], "no recordings under"),
+])
+def test_refused_command_lines_are_one_line_and_status_2(tmp_path, capsys, args, message):
+    from cihear.cli_batch import main
+
+    (tmp_path / "in").mkdir()
+    args = [a.format(**{"in": tmp_path / "in", "out": tmp_path / "out"}) for a in args]
+    assert main(args) == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and err.startswith("cihear batch: error: ") and message in err
+    assert not (tmp_path / "out").exists()
