@@ -72,6 +72,8 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
     import cihear
 
     settings = _jobs.Settings(cihear.PARAMETERS, max_seed=cihear.MAX_SEED)
+    if isinstance(shard, str):
+        shard = _jobs.parse_shard(shard)
     if manifest is not None:
         if input_dir is not None or output_dir is not None or grid or parameters:
             raise ValueError("a manifest gives every job's input, output and parameters: "
@@ -91,7 +93,7 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
                          f"{', '.join(sorted(_jobs.AUDIO_EXTENSIONS))})")
     log = Path(log) if log is not None else default_log
     if shard is not None:
-        index, count = _jobs.parse_shard(shard) if isinstance(shard, str) else shard
+        index, count = shard
         jobs = _jobs.shard(jobs, index, count)
         log = _joblog.shard_path(log, index, count)
     return jobs, log
