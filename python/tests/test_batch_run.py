@@ -144,9 +144,9 @@ def test_the_same_bytes_whatever_the_workers_and_on_a_dask_cluster(tmp_path):
     batch(tmp_path / "in", tmp_path / "two", grid=grid, jobs=2, progress=False)
     with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
                                   dashboard_address=None) as cluster:
-        with distributed.Client(cluster) as client:
-            summary = batch(tmp_path / "in", tmp_path / "dask", grid=grid, scheduler=client,
-                            progress=False)
+        # by address, as --scheduler gives it
+        summary = batch(tmp_path / "in", tmp_path / "dask", grid=grid,
+                        scheduler=cluster.scheduler_address, progress=False)
     assert summary.done == 8
     one = outputs(tmp_path / "one")
     assert len(one) == 8 and one == outputs(tmp_path / "two") == outputs(tmp_path / "dask")
