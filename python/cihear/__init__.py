@@ -14,6 +14,7 @@ from ._simulate import simulate
 from . import plot
 from .analysis import Analysis, analyze
 from .report import report, report_text
+from .batch import batch
 
 __all__ = [
     "__version__",
@@ -26,3 +27,4 @@ __all__ = [
     "to_pcm16",
     "write_wav16",
 ]
+__all__ += ["batch"]

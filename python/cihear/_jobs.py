@@ -1,0 +1,320 @@
+"""The jobs of a batch: from a manifest, or from a folder of recordings times a grid of settings.
+
+A job is one input file, one output file, the simulation parameters (every one of them, the
+defaults filled in) and the noise seed (None: the sequence the command line draws). Nothing here
+simulates or writes anything; batch.py runs the jobs.
+"""
+
+import csv
+import dataclasses
+import hashlib
+import itertools
+import json
+import os
+from pathlib import Path
+
+# Extensions of the recordings a folder search picks up (what soundfile reads), lower case.
+AUDIO_EXTENSIONS = frozenset(
+    ".wav .wave .flac .ogg .oga .opus .mp3 .aif .aiff .aifc .au .snd .caf .w64 .rf64".split())
+
+# The largest seed the engine takes.
+MAX_SEED = 2147483643
+
+
+@dataclasses.dataclass(frozen=True)
+class Spec:
+    """How one parameter is written and which values it takes."""
+    name: str
+    kind: str  # "real", "count" or "switch"
+    default: float
+    min: float
+    max: float
+
+
+@dataclasses.dataclass(frozen=True)
+class Job:
+    input: Path        # the file to read
+    output: Path       # the file to write
+    source: str        # the input as the log names it (relative to the folder or as in the manifest)
+    parameters: dict   # every parameter's value, defaults filled in
+    requested: dict    # the values the grid, --set or the manifest gave
+    seed: object       # int, or None for the command line's sequence
+
+    def is_temporary(self, name):
+        """Whether a file `name` beside the output is a temporary that the output writer made for
+        it (the output's name and six characters) and a killed worker left behind."""
+        stem, dot, suffix = name.rpartition(".")
+        return stem == self.output.name and len(suffix) == 6
+
+
+def specs(table):
+    """The Specs of a parameter table such as cihear.PARAMETERS, in its order."""
+    result = []
+    for entry in table:
+        get = entry.get if isinstance(entry, dict) else (lambda k, e=entry: getattr(e, k))
+        kind = str(get("kind")).lower()
+        kind = next((k for k in ("count", "switch") if k in kind), "real")
+        result.append(Spec(get("name"), kind, float(get("default")), float(get("min")),
+                           float(get("max"))))
+    return result
+
+
+def parse_value(spec, text):
+    """The value of a parameter written as text, checked against its range."""
+    text = str(text).strip()
+    if spec.kind == "switch" and text.lower() in ("true", "false"):
+        return int(text.lower() == "true")
+    try:
+        value = float(text)
+    except ValueError:
+        raise ValueError(f"{spec.name}={text!r} is not a number") from None
+    if spec.kind == "switch" and value not in (0, 1):
+        raise ValueError(f"{spec.name}={text} must be 0 or 1 (or true/false)")
+    if spec.kind == "count" and value != int(value):
+        raise ValueError(f"{spec.name}={text} must be a whole number")
+    if not spec.min <= value <= spec.max:
+        raise ValueError(
+            f"{spec.name}={text} is outside its range {format_value(spec.min)} to "
+            f"{format_value(spec.max)}")
+    return int(value) if spec.kind != "real" else value
+
+
+def parse_seed(text, maximum=MAX_SEED):
+    text = str(text).strip()
+    try:
+        seed = int(text)
+    except ValueError:
+        raise ValueError(f"seed={text!r} is not a whole number") from None
+    if not 0 <= seed <= maximum:
+        raise ValueError(f"seed={text} is outside its range 0 to {maximum}")
+    return seed
+
+
+def format_value(value):
+    """A value as it appears in file names and the log: 8, 0.5, 1800."""
+    if value is None:
+        return ""
+    if isinstance(value, float) and value.is_integer() and abs(value) < 1e15:
+        return str(int(value))
+    return repr(value) if isinstance(value, float) else str(value)
+
+
+class Settings:
+    """Parses names and values against a parameter table; 'seed' is taken as well."""
+
+    def __init__(self, table, max_seed=MAX_SEED):
+        self.specs = {spec.name: spec for spec in specs(table)}
+        self.max_seed = max_seed
+
+    def parse(self, name, text):
+        name = name.strip()
+        if name == "seed":
+            return parse_seed(text, self.max_seed)
+        if name not in self.specs:
+            raise ValueError(f"unknown parameter {name!r}; the parameters are "
+                             + ", ".join(list(self.specs) + ["seed"]))
+        return parse_value(self.specs[name], text)
+
+    def complete(self, requested):
+        """Every parameter's value: the requested ones, else the defaults."""
+        return {name: requested.get(name, parse_value(spec, spec.default))
+                for name, spec in self.specs.items()}
+
+    def job(self, input, output, source, requested):
+        requested = dict(requested)
+        seed = requested.pop("seed", None)
+        # absolute, so that workers elsewhere (a Dask cluster) find the same files
+        return Job(Path(os.path.abspath(input)), Path(os.path.abspath(output)), source,
+                   self.complete(requested), requested, seed)
+
+
+def parse_assignment(text, what):
+    """'name=value' -> (name, value text)."""
+    name, sep, value = text.partition("=")
+    if not sep or not name.strip() or not value.strip():
+        raise ValueError(f"{what} {text!r} is not NAME=VALUE")
+    return name.strip(), value.strip()
+
+
+def split_grid(assignments):
+    """['n_on=4,8', 'rate=900'] -> {'n_on': ['4', '8'], 'rate': ['900']}."""
+    grid = {}
+    for text in assignments:
+        name, values = parse_assignment(text, "--grid")
+        if name in grid:
+            raise ValueError(f"--grid gives {name} twice")
+        grid[name] = values.split(",")
+    return grid
+
+
+def split_fixed(assignments):
+    """['eas=1'] -> {'eas': '1'}."""
+    fixed = {}
+    for text in assignments:
+        name, value = parse_assignment(text, "--set")
+        if name in fixed:
+            raise ValueError(f"--set gives {name} twice")
+        fixed[name] = value
+    return fixed
+
+
+def check_grid(settings, grid):
+    """{'n_on': ['4', 8]} -> {'n_on': [4, 8]}, every value checked."""
+    checked = {}
+    for name, values in (grid or {}).items():
+        values = [values] if isinstance(values, (str, int, float)) else list(values)
+        if not values:
+            raise ValueError(f"the grid gives no value for {name}")
+        parsed = [settings.parse(name, v) for v in values]
+        if len(set(parsed)) != len(parsed):
+            raise ValueError(f"the grid repeats a value of {name}: "
+                             + ",".join(format_value(v) for v in parsed))
+        checked[name] = parsed
+    return checked
+
+
+def check_fixed(settings, fixed, grid=()):
+    """{'eas': '1'} -> {'eas': 1}, checked; a name may not also be in the grid."""
+    checked = {}
+    for name, value in (fixed or {}).items():
+        if name in grid:
+            raise ValueError(f"{name} is both in the grid and set to one value")
+        checked[name] = settings.parse(name, value)
+    return checked
+
+
+def find_inputs(folder, exclude=None):
+    """The recordings under folder, recursively, in a fixed order; hidden files and folders and
+    everything under exclude (an output folder inside the input folder) are left out."""
+    folder = Path(folder)
+    if not folder.is_dir():
+        raise ValueError(f"input folder {str(folder)!r} is not a folder")
+    exclude = Path(exclude).resolve() if exclude is not None else None
+    found = []
+    for root, dirs, files in os.walk(folder):
+        dirs[:] = sorted(d for d in dirs if not d.startswith(".")
+                         and (exclude is None or (Path(root) / d).resolve() != exclude))
+        found.extend(Path(root) / f for f in sorted(files)
+                     if not f.startswith(".") and Path(f).suffix.lower() in AUDIO_EXTENSIONS)
+    return sorted(found, key=lambda path: path.relative_to(folder).parts)
+
+
+def condition_name(conditions):
+    """'__n_on-8__rate-900' for the grid's values of one job ('' without a grid)."""
+    return "".join(f"__{name}-{format_value(value)}" for name, value in conditions.items())
+
+
+def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
+    """Every recording under input_folder times every combination of the grid, the outputs
+    named from the input's relative path and the condition, in a tree mirroring the input's."""
+    grid, fixed = grid or {}, fixed or {}
+    output_folder = Path(output_folder)
+    if output_folder.resolve() == Path(input_folder).resolve():
+        raise ValueError("the output folder is the input folder: the outputs would be taken "
+                         "for inputs by the next run (give another folder, or one inside it)")
+    inputs = find_inputs(input_folder, exclude=output_folder)
+    combos = [dict(zip(grid, values)) for values in itertools.product(*grid.values())]
+    jobs = []
+    for path in inputs:
+        relative = path.relative_to(input_folder)
+        for conditions in combos:
+            name = relative.stem + condition_name(conditions) + ".wav"
+            jobs.append(settings.job(path, output_folder / relative.parent / name,
+                                     relative.as_posix(), {**fixed, **conditions}))
+    return check_outputs(jobs)
+
+
+def manifest_jobs(settings, manifest):
+    """The jobs of a CSV manifest: columns input and output (relative paths are taken from the
+    manifest's folder), then any parameter columns and seed; an empty cell takes the default."""
+    manifest = Path(manifest)
+    base = manifest.parent
+    jobs = []
+    with open(manifest, newline="", encoding="utf-8-sig") as f:
+        reader = csv.DictReader(f)
+        columns = [c.strip() for c in reader.fieldnames or []]
+        for required in ("input", "output"):
+            if required not in columns:
+                raise ValueError(f"{manifest}: no {required!r} column (the columns are "
+                                 f"{', '.join(columns) or 'missing'})")
+        for column in columns:
+            if column not in ("input", "output", "seed") and column not in settings.specs:
+                raise ValueError(f"{manifest}: unknown column {column!r}; the parameters "
+                                 f"are {', '.join(list(settings.specs) + ['seed'])}")
+        for row in reader:
+            where = f"{manifest} line {reader.line_num}"
+            if None in row:
+                raise ValueError(f"{where}: more cells than columns")
+            row = {k.strip(): (v or "").strip() for k, v in row.items()}
+            if not row.get("input") or not row.get("output"):
+                if not any(row.values()):
+                    continue  # blank line
+                raise ValueError(f"{where}: input and output must both be given")
+            try:
+                requested = {k: settings.parse(k, v) for k, v in row.items()
+                             if k not in ("input", "output") and v != ""}
+            except ValueError as e:
+                raise ValueError(f"{where}: {e}") from None
+            jobs.append(settings.job(base / row["input"], base / row["output"], row["input"],
+                                     requested))
+    return check_outputs(jobs)
+
+
+def check_outputs(jobs):
+    """Refuses two jobs writing one file, which would silently keep only one of them, and an
+    output written over an input."""
+    seen = {}
+    inputs = {os.path.normpath(job.input): job for job in jobs}
+    for job in jobs:
+        key = os.path.normpath(job.output)
+        if key in inputs:
+            raise ValueError(f"{inputs[key].source} would be overwritten by the output of "
+                             f"{job.source}")
+        if key in seen:
+            raise ValueError(f"{seen[key].source} and {job.source} would both be written to "
+                             f"{job.output}")
+        seen[key] = job
+    return jobs
+
+
+def shard(jobs, index, count):
+    """Every count-th job from the index-th (1 to count), so count shards cover every job once."""
+    if not 1 <= index <= count:
+        raise ValueError(f"shard {index}/{count}: the shard number must be from 1 to {count}")
+    return jobs[index - 1::count]
+
+
+def parse_shard(text):
+    """'3/10' -> (3, 10)."""
+    index, sep, count = str(text).partition("/")
+    try:
+        index, count = int(index), int(count)
+    except ValueError:
+        raise ValueError(f"--shard {text!r} is not I/N (for example 3/10)") from None
+    if not sep or count < 1:
+        raise ValueError(f"--shard {text!r} is not I/N (for example 3/10)")
+    if not 1 <= index <= count:
+        raise ValueError(f"--shard {text}: the shard number must be from 1 to {count}")
+    return index, count
+
+
+def input_identity(path, content=False):
+    """What identifies an input's version: its size and modification time, or its content."""
+    if content:
+        digest = hashlib.sha256()
+        with open(path, "rb") as f:
+            for block in iter(lambda: f.read(1 << 20), b""):
+                digest.update(block)
+        return {"sha256": digest.hexdigest()}
+    st = os.stat(path)
+    return {"size": st.st_size, "mtime_ns": st.st_mtime_ns}
+
+
+def job_key(job, identity, version):
+    """A digest of everything an output depends on: the input's name and version, every
+    parameter's value (as asked for, the defaults filled in), the seed and the package
+    version."""
+    text = json.dumps({"input": job.source, "identity": identity,
+                       "parameters": {k: format_value(v) for k, v in job.parameters.items()},
+                       "seed": job.seed, "version": version}, sort_keys=True)
+    return hashlib.sha256(text.encode()).hexdigest()[:32]

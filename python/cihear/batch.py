@@ -1,0 +1,233 @@
+"""Batch processing of a corpus: many recordings under a grid of settings, in parallel, resumable,
+with a log of what was made.
+
+    import cihear
+    summary = cihear.batch("corpus", "out", grid={"n_on": [4, 8], "rate": [900, 1800]})
+    print(summary)          # 398 done, 2 failed, 0 skipped (of 400 jobs) ...
+    summary.failures        # [(input, output, reason), ...]
+
+The outputs mirror the input folder's tree and are named from the input and the condition
+(sentences/s001.wav -> out/sentences/s001__n_on-8__rate-900.wav). A log, out/cihear-batch.csv,
+gets one line per job: input, output, every effective parameter, seed, package version, status,
+reason of a failure, seconds. A rerun skips the jobs whose output is complete and was made from
+the same input (size and modification time, or content with content_hash=True), the same
+parameter values (the defaults filled in) and seed by the same version.
+"""
+
+import dataclasses
+import datetime
+import os
+import sys
+import time
+import warnings
+from pathlib import Path
+
+from . import _jobs, _joblog
+from ._progress import Progress
+from ._worker import remove_temporaries
+
+LOG_NAME = "cihear-batch.csv"
+
+
+@dataclasses.dataclass
+class Summary:
+    total: int = 0  # the jobs of this run (of this shard, with one)
+    done: int = 0
+    failed: int = 0
+    skipped: int = 0  # complete from an earlier run
+    seconds: float = 0.0
+    log: Path = None
+    failures: list = dataclasses.field(default_factory=list)  # (input, output, reason)
+    interrupted: bool = False
+
+    @property
+    def ok(self):
+        return not self.failed and not self.interrupted
+
+    def __str__(self):
+        text = (f"{self.done} done, {self.failed} failed, {self.skipped} skipped (of {self.total} "
+                f"jobs) in {self.seconds:.1f} s; log: {self.log}")
+        return ("interrupted: " + text) if self.interrupted else text
+
+
+class Interrupted(KeyboardInterrupt):
+    """Ctrl-C (or a termination) stopped the batch; .summary says what was done by then."""
+
+    def __init__(self, summary):
+        super().__init__(str(summary))
+        self.summary = summary
+
+
+def available_cores():
+    """The cores this process may use (a cluster job's allocation, not the whole node's)."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
+def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameters=None,
+         shard=None, log=None):
+    """The jobs of a batch and the path of its log, without running anything."""
+    import cihear
+
+    settings = _jobs.Settings(cihear.PARAMETERS, max_seed=cihear.MAX_SEED)
+    if isinstance(shard, str):
+        shard = _jobs.parse_shard(shard)
+    if manifest is not None:
+        if input_dir is not None or output_dir is not None or grid or parameters:
+            raise ValueError("a manifest gives every job's input, output and parameters: "
+                             "give no folders, grid or fixed parameters with it")
+        jobs = _jobs.manifest_jobs(settings, manifest)
+        default_log = Path(manifest).with_name(Path(manifest).stem + "-log.csv")
+    else:
+        if input_dir is None or output_dir is None:
+            raise ValueError("give an input folder and an output folder, or a manifest")
+        grid = _jobs.check_grid(settings, grid)
+        fixed = _jobs.check_fixed(settings, parameters, grid)
+        jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed)
+        default_log = Path(output_dir) / LOG_NAME
+    if not jobs:
+        raise ValueError(f"the manifest {manifest} lists no jobs" if manifest is not None else
+                         f"no recordings under {input_dir} (looked for "
+                         f"{', '.join(sorted(_jobs.AUDIO_EXTENSIONS))})")
+    log = Path(log) if log is not None else default_log
+    if shard is not None:
+        index, count = shard
+        jobs = _jobs.shard(jobs, index, count)
+        log = _joblog.shard_path(log, index, count)
+    return jobs, log
+
+
+def _effective(jobs):
+    """{id(job): the parameters the simulation uses}, after the adjustments between them
+    (n_chan_ci=8 makes n_on 8), for the log; the engine works them out once per setting."""
+    from . import CascadeWarning, _core
+
+    by_setting, result = {}, {}
+    for job in jobs:
+        requested = tuple(sorted(job.requested.items()))
+        if requested not in by_setting:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", CascadeWarning)
+                settings = _core.describe(**job.requested)["settings"]
+            by_setting[requested] = {name: int(value) if isinstance(value, bool) else value
+                                     for name, value in settings.items()}
+        result[id(job)] = by_setting[requested]
+    return result
+
+
+def _complete(job, record, key):
+    """Whether an earlier run made this job's output from the same input and settings, and the
+    file is still the one it wrote."""
+    if record is None or not key or record["status"] != "done" or record["key"] != key:
+        return False
+    try:
+        st = os.stat(job.output)
+    except OSError:
+        return False
+    return (str(st.st_size) == record["output_size"]
+            and str(st.st_mtime_ns) == record["output_mtime_ns"])
+
+
+def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameters=None,
+          jobs=None, scheduler=None, shard=None, log=None, content_hash=False, progress=True,
+          stream=None):
+    """Runs a batch and returns its Summary; jobs that fail are recorded, the others go on.
+
+    input_dir, output_dir: every recording under input_dir (searched recursively) times every
+        combination of `grid` ({name: [values]}), with `parameters` ({name: value}) for all;
+        or manifest: a CSV file with columns input, output, then any parameters and seed.
+        'seed' may be in the grid, the parameters or the manifest (none: the command line's).
+    jobs: worker processes (default: every core this process may use); scheduler: the address
+        of a Dask scheduler (or a distributed.Client) to run the jobs on instead.
+    shard: (i, n) or "i/n", to run every n-th job from the i-th (1 to n), with its own log.
+    log: the log's path (default output_dir/cihear-batch.csv, or JOBS-log.csv beside the
+        manifest). content_hash: recognise an unchanged input by its content rather than its
+        size and modification time.
+    progress: a bar on a terminal, else a line every 15 s, on `stream` (standard error).
+
+    Ctrl-C stops the workers and raises Interrupted (a KeyboardInterrupt) with the summary."""
+    import cihear
+
+    started = time.monotonic()
+    stream = stream if stream is not None else sys.stderr
+    if jobs is not None and (isinstance(jobs, bool) or int(jobs) != jobs or jobs < 1):
+        raise ValueError(f"jobs = {jobs!r}: give a whole number of worker processes, at least 1")
+    planned, log = plan(input_dir, output_dir, manifest=manifest, grid=grid,
+                        parameters=parameters, shard=shard, log=log)
+    version = cihear.__version__
+    records = {}
+    for path in _joblog.related_logs(log):
+        records.update(_joblog.latest(_joblog.read(path)))
+    summary = Summary(total=len(planned), log=log)
+    pending, facts = [], {}
+    remove_temporaries(planned)  # what a batch killed while making these outputs left
+    identities = {}  # an input's identity, worked out once however many jobs read it
+    for job in planned:
+        if job.input not in identities:
+            try:
+                identities[job.input] = (_jobs.input_identity(job.input, content_hash),
+                                         os.stat(job.input).st_size)
+            except OSError:
+                identities[job.input] = (None, "")  # the job runs and fails with the reason
+        identity, size = identities[job.input]
+        key = _jobs.job_key(job, identity, version) if identity is not None else ""
+        if _complete(job, records.get(_joblog.relative(job.output, log.parent)), key):
+            summary.skipped += 1
+        else:
+            pending.append(job)
+            facts[id(job)] = (key, size)
+
+    if not pending:  # nothing to run: the log stays as it is
+        summary.seconds = time.monotonic() - started
+        return summary
+
+    from . import _runners  # process pools and clusters: only when a batch runs
+
+    effective = _effective(pending)
+    names = [p["name"] for p in cihear.PARAMETERS]
+    bar = Progress(len(pending), stream=stream) if progress else None
+    if scheduler is not None:
+        runner = _runners.dask(pending, scheduler)
+    else:
+        workers = max(1, min(jobs or available_cores(), len(pending)))
+        runner = _runners.local(pending, workers)
+    try:
+        with _joblog.Writer(log, _joblog.columns(names)) as writer:
+            for job, outcome in runner:
+                key, size = facts[id(job)]
+                writer.append(_row(job, effective[id(job)], outcome, key, size, version,
+                                   log.parent))
+                if outcome.status == "done":
+                    summary.done += 1
+                else:
+                    summary.failed += 1
+                    output = _joblog.relative(job.output, log.parent)
+                    summary.failures.append((job.source, output, outcome.reason))
+                    if bar is not None:
+                        bar.note(f"failed: {job.source} -> {output}: {outcome.reason}")
+                if bar is not None:
+                    bar.update(outcome.status)
+    except KeyboardInterrupt:
+        summary.interrupted = True
+    finally:
+        runner.close()
+        if bar is not None:
+            bar.close()
+        summary.seconds = time.monotonic() - started
+    if summary.interrupted:
+        raise Interrupted(summary)
+    return summary
+
+
+def _row(job, parameters, outcome, key, input_size, version, folder):
+    row = {"input": job.source, "output": _joblog.relative(job.output, folder),
+           "seed": _jobs.format_value(job.seed), "version": version, "status": outcome.status,
+           "reason": outcome.reason, "seconds": f"{outcome.seconds:.3f}",
+           "finished": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
+           "input_size": input_size, "key": key}
+    row.update({name: _jobs.format_value(value) for name, value in parameters.items()})
+    if outcome.status == "done":
+        row.update(output_size=outcome.output_size, output_mtime_ns=outcome.output_mtime_ns)
+    return row

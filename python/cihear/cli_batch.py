@@ -1,0 +1,109 @@
+"""python3 -m cihear batch: a corpus under a grid of settings, or the jobs of a manifest.
+
+Exit status: 0 every job done (or skipped as complete), 1 some job failed, 2 the command line,
+the manifest or a folder was refused, 130 interrupted (Ctrl-C, or terminated)."""
+
+import argparse
+import signal
+import sys
+
+USAGE = """python3 -m cihear batch INPUT_DIR OUTPUT_DIR [--grid NAME=V1,V2,...]... [--set NAME=VALUE]... [options]
+       python3 -m cihear batch --manifest JOBS.csv [options]"""
+
+DESCRIPTION = """\
+Simulates every recording under INPUT_DIR (searched recursively) under every combination of the
+--grid values, into OUTPUT_DIR with the same tree of folders: sentences/s001.wav becomes
+OUTPUT_DIR/sentences/s001__n_on-8__rate-900.wav. Parameters take the command line's option names
+(n_on, rate, f_min, ...) and 'seed'; those in no --grid take --set values or their defaults.
+A manifest is a CSV file with the columns input and output (relative paths start at the
+manifest's folder), then any parameter columns and seed; an empty cell takes the default.
+
+A log (OUTPUT_DIR/cihear-batch.csv, or JOBS-log.csv beside a manifest) gets one line per job
+with every effective parameter, the seed, the package version, the status and the seconds.
+A rerun skips the jobs whose output is complete and made from the same input and settings."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):  # one line, no usage block
+        raise _UsageError(message)
+
+
+class _UsageError(Exception):
+    pass
+
+
+def parser():
+    p = _Parser(prog="python3 -m cihear batch", usage=USAGE, description=DESCRIPTION,
+                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("folders", nargs="*", metavar="INPUT_DIR OUTPUT_DIR", help=argparse.SUPPRESS)
+    p.add_argument("--manifest", metavar="JOBS.csv", help="run the jobs of a CSV manifest")
+    p.add_argument("--grid", action="append", default=[], metavar="NAME=V1,V2,...",
+                   help="a parameter's values, every combination with the other grids")
+    p.add_argument("--set", action="append", default=[], metavar="NAME=VALUE",
+                   help="a parameter's value for every job")
+    p.add_argument("--jobs", type=int, metavar="N",
+                   help="worker processes (default: every core available)")
+    p.add_argument("--shard", metavar="I/N",
+                   help="run every N-th job from the I-th (1 to N), logged on its own; "
+                        "N tasks with I = 1..N cover every job once")
+    p.add_argument("--scheduler", metavar="ADDRESS",
+                   help="run on the Dask cluster of this scheduler (tcp://host:8786); the "
+                        "workers must see the files under the same paths")
+    p.add_argument("--log", metavar="PATH", help="the log's path")
+    p.add_argument("--content-hash", action="store_true",
+                   help="recognise unchanged inputs by their content, not size and time")
+    p.add_argument("--quiet", action="store_true", help="no progress, only failures and summary")
+    return p
+
+
+def _terminated(signum, frame):
+    raise KeyboardInterrupt  # a cluster's kill: stop the workers and leave a usable log
+
+
+def main(argv=None):
+    from . import _jobs
+    from .batch import Interrupted, batch
+
+    try:
+        args = parser().parse_args(argv)
+        if args.jobs is not None and args.jobs < 1:
+            raise _UsageError(f"--jobs {args.jobs}: give at least 1")
+        if args.manifest is None and len(args.folders) != 2:
+            raise _UsageError("give INPUT_DIR and OUTPUT_DIR, or --manifest JOBS.csv")
+        if args.manifest is not None and args.folders:
+            raise _UsageError("give either INPUT_DIR and OUTPUT_DIR or --manifest, not both")
+        folders = args.folders or [None, None]
+        grid = _jobs.split_grid(args.grid)
+        fixed = _jobs.split_fixed(args.set)
+        if args.manifest is not None and (grid or fixed):
+            raise _UsageError("--grid and --set are for folders; a manifest gives the parameters")
+    except (_UsageError, ValueError) as e:
+        print(f"cihear batch: error: {e}", file=sys.stderr)
+        return 2
+
+    previous = signal.signal(signal.SIGTERM, _terminated)
+    try:
+        summary = batch(folders[0], folders[1], manifest=args.manifest, grid=grid,
+                        parameters=fixed, jobs=args.jobs, scheduler=args.scheduler,
+                        shard=args.shard, log=args.log, content_hash=args.content_hash,
+                        progress=not args.quiet, stream=sys.stderr)
+    except Interrupted as e:
+        print(f"cihear batch: {e.summary}", file=sys.stderr)
+        return 130
+    except KeyboardInterrupt:  # before any job ran
+        print("cihear batch: interrupted", file=sys.stderr)
+        return 130
+    except (ValueError, OSError) as e:
+        print(f"cihear batch: error: {e}", file=sys.stderr)
+        return 2
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+    if args.quiet:
+        for source, output, reason in summary.failures:
+            print(f"failed: {source} -> {output}: {reason}", file=sys.stderr)
+    print(f"cihear batch: {summary}")
+    return 0 if summary.ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
