@@ -60,6 +60,11 @@ public:
     // Where N_of_M records its frames (borrowed; null, the default, records nothing).
     void SetSelectionRecord(SelectionRecord* record) { selectionRecord = record; }
 
+    // The threads the channels are worked on by (at least 1; by default
+    // parallel::DefaultThreadCount() when the analyzer is built). The results do not depend on it.
+    void SetThreads(unsigned count) { threads = count ? count : 1; }
+    unsigned GetThreads() const { return threads; }
+
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
     const double* GetCenterFreq() const { return centerFreq.get(); }
@@ -80,4 +85,5 @@ private:
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
     SelectionRecord* selectionRecord = nullptr;
+    unsigned threads;
 };
