@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/Subnormals.h"
+
 Signal* Normalizer::Run(Signal* input) {
     const uint32_t length = input->GetLength();
     Signal* output = new Signal(length, input->GetSampleRate());  // all zeros
@@ -17,9 +19,19 @@ Signal* Normalizer::Run(Signal* input) {
         return output;
     }
     const double g = 0.9999 * (1.0 / peak);
-    double* y = output->GetSamples();
-    for (uint32_t i = 0; i < length; i++) {
+    Scale(x, output->GetSamples(), length, g);
+    return output;
+}
+
+void Normalizer::Scale(const double* x, double* y, uint64_t length, double g) {
+    // Shortcut: a sample with the bits of the one before it gives the output before it (in
+    // silence the samples repeat one subnormal value).
+    for (uint64_t i = 0; i < length; i++) {
+        if (i > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(x[i], x[i - 1])) {
+            y[i] = y[i - 1];
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(x[i]));
         y[i] = x[i] * g;
     }
-    return output;
 }

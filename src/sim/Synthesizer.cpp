@@ -7,6 +7,7 @@
 #include "dsp/Kernels.h"
 #include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
+#include "dsp/Subnormals.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
@@ -77,12 +78,40 @@ void Synthesizer::ModulateChannel(Signal* e, RandomState& state, double* modulat
     // times zero; its part of the carrier is left out instead.
     const double g = energyPulses > 0.0 ? std::sqrt(energyNoise / energyPulses) : 0.0;
 
-    // Blend the carriers and modulate by the envelope in one pass.
-    const double* env = e->GetSamples();
-    for (uint32_t j = 0; j < length; j++) {
+    Modulate(e->GetSamples(), nz, p, g, s, modulated, length);
+}
+
+void Synthesizer::Modulate(const double* env, const double* nz, const double* p, double g,
+                           double s, double* modulated, uint32_t count) {
+    for (uint32_t j = 0; j < count; j++) {
         const double pulse = p[j] * g;
         const double carrier = nz[j] * (1.0 - s) + pulse * s;
+        // Shortcut: a finite envelope times a zero carrier is a zero whose sign is the product
+        // of the signs; in silence (no pulses, synchronization 1) the envelope rests on a
+        // subnormal value, which the product would otherwise read.
+        if (carrier == 0.0 && std::isfinite(env[j]) && subnormals::ShortcutsEnabled()) {
+            modulated[j] = std::signbit(env[j]) != std::signbit(carrier) ? -0.0 : 0.0;
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(env[j]) + subnormals::Is(carrier));
         modulated[j] = env[j] * carrier;
+    }
+}
+
+void Synthesizer::AddAcoustic(double* r, const double* a, uint32_t count) {
+    // Shortcut: the same two operands as the sample before give its sum.
+    double lastR = 0.0;
+    double lastSum = 0.0;
+    for (uint32_t j = 0; j < count; j++) {
+        if (j > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(r[j], lastR) &&
+            subnormals::Same(a[j], a[j - 1])) {
+            r[j] = lastSum;
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(r[j]) + subnormals::Is(a[j]));
+        lastR = r[j];
+        lastSum = r[j] + a[j];
+        r[j] = lastSum;
     }
 }
 
@@ -152,9 +181,7 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
         double* r = result->GetSamples();
         const double* a = acoustic->GetSamples();
         const uint32_t common = std::min(length, acoustic->GetLength());
-        for (uint32_t j = 0; j < common; j++) {
-            r[j] = r[j] + a[j];
-        }
+        AddAcoustic(r, a, common);
         acoustic.reset();
         result.reset(normalizer.Run(result.get()));
     }

@@ -36,6 +36,13 @@ public:
     void CalculateFiltersFreq(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
                               double* centerFreq, double* bandwidth);
 
+    // modulated[j] = env[j] * (nz[j] * (1 - s) + (p[j] * g) * s) for j < count: the blend of
+    // the carriers modulated by the envelope.
+    static void Modulate(const double* env, const double* nz, const double* p, double g, double s,
+                         double* modulated, uint32_t count);
+    // r[j] = r[j] + a[j] for j < count: the hearing aid's part added to the implant's.
+    static void AddAcoustic(double* r, const double* a, uint32_t count);
+
     // The threads the channels are worked on by (at least 1; by default
     // parallel::DefaultThreadCount() when the synthesizer is built). The results do not depend
     // on it: each channel's noise is found at its place in the one random sequence.
