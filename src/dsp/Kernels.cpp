@@ -330,10 +330,18 @@ CIHEAR_INLINE bool AtFixedPoint(const Vec* xh, const Vec* yh, const double (*buf
 
 template <uint32_t N>
 CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* channels,
-                               uint32_t count, uint32_t length) {
+                               uint32_t count, uint32_t length, uint64_t start, double* state) {
     alignas(64) double buffer[iirBlock][lanes] = {};
     Vec xh[N + 1] = {};  // xh[k] = x[n-k]
     Vec yh[N + 1] = {};  // yh[k] = y[n-k]
+    if (state) {
+        for (uint32_t c = 0; c < count; c++) {
+            for (uint32_t k = 1; k <= N; k++) {
+                xh[k][c] = state[16 * c + k];
+                yh[k][c] = state[16 * c + 8 + k];
+            }
+        }
+    }
     for (uint32_t n0 = 0; n0 < length; n0 += iirBlock) {
         const uint32_t m = std::min(iirBlock, length - n0);
         for (uint32_t c = 0; c < count; c++) {
@@ -341,7 +349,7 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
                 buffer[t][c] = channels[c][n0 + t];
             }
         }
-        if (subnormals::ShortcutsEnabled() && n0 >= N + 1 &&
+        if (subnormals::ShortcutsEnabled() && start + n0 >= N + 1 &&
             AtFixedPoint<N>(xh, yh, buffer, count, m)) {
             for (uint32_t t = 0; t < m; t++) {
                 Store(buffer[t], yh[1]);
@@ -351,7 +359,7 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
                 Vec xn;
                 Load(xn, buffer[t]);
                 Vec y = {};  // the first N outputs are 0
-                if (n0 + t >= N) {
+                if (start + n0 + t >= N) {
 #ifdef CIHEAR_COUNT_SUBNORMALS
                     for (uint32_t l = 0; l < count; l++) {
                         uint64_t c = subnormals::Is(xn[l]);
@@ -381,13 +389,23 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
             }
         }
     }
+    if (state) {
+        // The history beyond N is never read by this filter; it keeps the values it had.
+        for (uint32_t c = 0; c < count; c++) {
+            for (uint32_t k = 1; k <= N && k < 8; k++) {
+                state[16 * c + k] = xh[k][c];
+                state[16 * c + 8 + k] = yh[k][c];
+            }
+        }
+    }
 }
 
 template <uint32_t N>
 CIHEAR_INLINE void FilterAll(const double* a, const double* b, double* const* channels,
-                             uint32_t count, uint32_t length) {
+                             uint32_t count, uint32_t length, uint64_t start, double* state) {
     for (uint32_t c = 0; c < count; c += lanes) {
-        FilterGroup<N>(a, b, channels + c, std::min(lanes, count - c), length);
+        FilterGroup<N>(a, b, channels + c, std::min(lanes, count - c), length, start,
+                       state ? state + 16 * c : nullptr);
     }
 }
 
@@ -398,21 +416,46 @@ CIHEAR_VECTOR_TARGETS void FilterChannels(const double* a, const double* b, uint
                                           uint32_t length) {
     switch (num_coeffs) {
         case 1:
-            return FilterAll<1>(a, b, channels, count, length);
+            return FilterAll<1>(a, b, channels, count, length, 0, nullptr);
         case 2:
-            return FilterAll<2>(a, b, channels, count, length);
+            return FilterAll<2>(a, b, channels, count, length, 0, nullptr);
         case 3:
-            return FilterAll<3>(a, b, channels, count, length);
+            return FilterAll<3>(a, b, channels, count, length, 0, nullptr);
         case 4:
-            return FilterAll<4>(a, b, channels, count, length);
+            return FilterAll<4>(a, b, channels, count, length, 0, nullptr);
         case 5:
-            return FilterAll<5>(a, b, channels, count, length);
+            return FilterAll<5>(a, b, channels, count, length, 0, nullptr);
         case 6:
-            return FilterAll<6>(a, b, channels, count, length);
+            return FilterAll<6>(a, b, channels, count, length, 0, nullptr);
         case 7:
-            return FilterAll<7>(a, b, channels, count, length);
+            return FilterAll<7>(a, b, channels, count, length, 0, nullptr);
         default:
             return reference_kernels::FilterChannels(a, b, num_coeffs, channels, count, length);
+    }
+}
+
+CIHEAR_VECTOR_TARGETS void FilterChannelsFrom(const double* a, const double* b,
+                                              uint32_t num_coeffs, double* const* channels,
+                                              uint32_t count, uint32_t length, uint64_t start,
+                                              double* state) {
+    switch (num_coeffs) {
+        case 1:
+            return FilterAll<1>(a, b, channels, count, length, start, state);
+        case 2:
+            return FilterAll<2>(a, b, channels, count, length, start, state);
+        case 3:
+            return FilterAll<3>(a, b, channels, count, length, start, state);
+        case 4:
+            return FilterAll<4>(a, b, channels, count, length, start, state);
+        case 5:
+            return FilterAll<5>(a, b, channels, count, length, start, state);
+        case 6:
+            return FilterAll<6>(a, b, channels, count, length, start, state);
+        case 7:
+            return FilterAll<7>(a, b, channels, count, length, start, state);
+        default:
+            return reference_kernels::FilterChannelsFrom(a, b, num_coeffs, channels, count,
+                                                         length, start, state);
     }
 }
 

@@ -26,12 +26,15 @@ Signal* Normalizer::Run(Signal* input) {
 void Normalizer::Scale(const double* x, double* y, uint64_t length, double g) {
     // Shortcut: a sample with the bits of the one before it gives the output before it (in
     // silence the samples repeat one subnormal value).
+    double lastX = 0.0;
     for (uint64_t i = 0; i < length; i++) {
-        if (i > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(x[i], x[i - 1])) {
+        const double v = x[i];
+        if (i > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(v, lastX)) {
             y[i] = y[i - 1];
             continue;
         }
-        CIHEAR_TALLY(subnormals::Is(x[i]));
-        y[i] = x[i] * g;
+        CIHEAR_TALLY(subnormals::Is(v));
+        lastX = v;
+        y[i] = v * g;
     }
 }
