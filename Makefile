@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps deps-demo configure build demo test bench sanitize fuzz clean
+.PHONY: all deps deps-demo configure web matlab install build demo test bench sanitize fuzz clean
 
 all: build
 
@@ -27,6 +27,22 @@ demo: build
 test: deps
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# The page in the browser, built with Emscripten into $(BUILD)-web/site.
+web:
+	@scripts/install-deps web
+	scripts/build-web
+
+# The MEX function for Octave, built with mkoctfile into $(BUILD)/matlab.
+matlab:
+	@scripts/install-deps octave
+	@$(MAKE) --no-print-directory build
+	scripts/build-matlab $(BUILD)
+
+# The executable, the C++ library with its header and CMake package (PREFIX=/usr/local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Google Benchmark suite (JSON report under build/) and the end-to-end timing script.
 bench: deps

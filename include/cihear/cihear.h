@@ -94,7 +94,7 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values);
 
 // A failure, with the text the command line prints after "error: ".
 struct Status {
-    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory };
+    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory, kCannotOpen, kCannotWrite };
     Code code = kOk;
     std::string message;
     bool ok() const { return code == kOk; }
@@ -121,11 +121,39 @@ struct Band {
     double bandwidth;
 };
 
+// A filter's coefficients: b the numerator (an FIR's taps), a the denominator (empty for an
+// FIR), for y[n] = sum b[k] x[n-k] - sum_{k>=1} a[k] y[n-k] with a[0] = 1.
+struct Filter {
+    std::vector<double> b;
+    std::vector<double> a;
+};
+
+// The processing a set of effective settings describes, from the simulation's own objects.
+struct Design {
+    Settings settings;                 // the effective settings
+    std::vector<Band> bands;           // analysis band per channel, nominal
+    std::vector<Band> synthesisBands;  // = bands, or the place frequencies under freq_shift
+    // The -3 dB edges (relative to each filter's peak) measured from the frequency response of
+    // the filters actually used; center is their geometric mean.
+    std::vector<Band> measuredBands;
+    std::vector<Band> measuredSynthesisBands;
+    // Per channel: envelope_detection 0, the sine FIR of the band's quadrature pair (its cosine
+    // partner has the same band); 1, the order-3 Butterworth band-pass.
+    std::vector<Filter> analysisFilters;
+    std::vector<Filter> synthesisFilters;  // the FIR that band-limits each modulated carrier
+    Filter detectorLowPass;        // envelope_detection 1: the 350 Hz order-2 low-pass; else empty
+    Filter smoothing;              // order 2 at rate / 2.4, applied before and after the selection
+    Filter acousticLowPass;        // eas: order 2 at cutoff_freq; else empty
+    double interactionFactor = 0;  // weight of an adjacent channel
+    std::vector<double> interactionWeights;  // weight at a distance of d channels
+};
+
+// The design for effective settings, without simulating anything.
+Design Describe(const Settings& settings);
+
 // What the simulation did, taken from the simulation itself.
 struct Inspection {
-    Settings settings;                 // the effective settings used
-    std::vector<Band> bands;           // analysis band per channel
-    std::vector<Band> synthesisBands;  // = bands, or the place frequencies under freq_shift
+    Design design;
     // Stimulation frames at kOutputRate: frame c (c >= 1) starts at floor((c-1) fs / rate).
     std::vector<int64_t> frameStarts;
     std::vector<int64_t> frameLengths;
@@ -135,8 +163,6 @@ struct Inspection {
     size_t frames = 0;
     std::vector<double> electrodogram;
     std::vector<uint8_t> selected;
-    double interactionFactor = 0;
-    std::vector<double> interactionWeights;  // weight at a distance of d channels
     // channels x samples, row by row, when asked for: the envelopes the synthesis modulates.
     std::vector<double> envelopes;
 };
@@ -161,5 +187,11 @@ std::vector<double> FromPcm16(const int16_t* samples, size_t count);
 
 // The 16-bit value the program stores for an output sample.
 int16_t ToPcm16(double sample);
+
+// Writes 16-bit samples as the program's output file (mono PCM WAV at kOutputRate, the same
+// bytes), replacing an existing file only once the new one is complete and on stable storage;
+// on failure (kCannotOpen, kCannotWrite, with the program's message) nothing is left behind
+// and an existing file is as it was.
+Status WriteWav16(const std::string& path, const int16_t* samples, size_t count);
 
 }  // namespace cihear

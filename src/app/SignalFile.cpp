@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/AtomicOutput.h"
 #include "app/Global.h"
 #include "app/cli.h"
 #include "engine/Engine.h"
@@ -80,23 +79,15 @@ bool save(Signal* signal, const char* name) {
 }
 
 bool SaveSamples(const double* x, uint32_t n, const char* name) {
-    std::vector<short> samples(n);
+    std::vector<int16_t> samples(n);
     for (uint32_t i = 0; i < n; i++) {
         samples[i] = cihear::ToPcm16(x[i]);
     }
 
-    AtomicOutput output(name);
-    WaveFile wave;
-    if (!output.Ready() || !wave.OpenWrite(output.Path())) {
-        ReportError("could not open file to write");
-        return false;
-    }
-    wave.SetupFormat(static_cast<int>(gInternalSampleRate),
-                     static_cast<short>(gInternalBitsPerSample),
-                     static_cast<short>(gNumInternalChanels));
-    // Close writes the final header and flushes: only then is the file complete.
-    if ((n > 0 && !wave.WriteSamples(samples.data(), n)) || !wave.Close() || !output.Commit()) {
-        ReportError("could not write samples to file");
+    // The writer every front end uses: the file appears whole or not at all.
+    const cihear::Status written = cihear::WriteWav16(name, samples.data(), n);
+    if (!written.ok()) {
+        ReportError(written.message);
         return false;
     }
     return true;

@@ -18,6 +18,8 @@ public:
 
     Signal* Run(Signal* input) override;
 
+    const FilterHilbertSin& GetSineFilter() const { return *filters.first; }
+
 private:
     // The sine filter first, then the cosine filter of the same band. Held by their own final
     // classes, since the engine they share is not deleted through its base.

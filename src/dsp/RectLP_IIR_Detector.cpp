@@ -15,7 +15,14 @@ const double lowPassCutoff = 350.0;
 RectLP_IIR_Detector::RectLP_IIR_Detector(double low_freq, double high_freq,
                                          unsigned long sample_rate) {
     const double fs = static_cast<double>(static_cast<uint32_t>(sample_rate));
-    filter_bp.reset(new BP_FilterIIR(bandPassOrder, fs, low_freq, high_freq));
+    if (high_freq >= fs / 2.0) {
+        // An upper edge at or above the Nyquist frequency has no bilinear image (its prewarped
+        // frequency is infinite and the band-pass design gives NaN). The band-pass whose upper
+        // edge goes to infinity is the high-pass of the same order at the lower edge.
+        filter_bp.reset(new HP_FilterIIR(bandPassOrder, fs, low_freq));
+    } else {
+        filter_bp.reset(new BP_FilterIIR(bandPassOrder, fs, low_freq, high_freq));
+    }
     filter_lp.reset(new LP_FilterIIR(lowPassOrder, fs, lowPassCutoff));
 }
 

@@ -4,6 +4,7 @@
 
 #include "dsp/Resampler.h"
 #include "engine/Engine.h"
+#include "io/WaveOutput.h"
 #include "signal/Signal.h"
 
 namespace {
@@ -80,6 +81,18 @@ int16_t ToPcm16(double sample) {
     }
     const int bits = static_cast<int>(low < 0.0 ? low + 65536.0 : low);
     return static_cast<int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
+}
+
+Status WriteWav16(const std::string& path, const int16_t* samples, size_t count) {
+    switch (WriteMonoWave16(path.c_str(), samples, count, kOutputRate)) {
+        case WaveWriteResult::Written:
+            return Status();
+        case WaveWriteResult::CouldNotOpen:
+            return {Status::kCannotOpen, "could not open file to write"};
+        case WaveWriteResult::CouldNotWrite:
+            break;
+    }
+    return {Status::kCannotWrite, "could not write samples to file"};
 }
 
 }  // namespace cihear

@@ -9,6 +9,7 @@
 
 class Parameters;
 class Signal;
+class Simulator;
 
 namespace engine {
 
@@ -27,6 +28,9 @@ std::string Unconvertible(uint64_t frames, uint32_t rate);
 // Converts a signal at any rate to the internal rate (the signal itself when it has it).
 // Assumes Unconvertible() found nothing.
 std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal);
+
+// The design of a simulator built with these parameters (its own bands and filters).
+cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& parameters);
 
 // Simulates a signal at the internal rate with effective settings; the signal is consumed.
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,

@@ -148,8 +148,9 @@ Applied ApplyCompatible(const Settings& requested) {
 Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
     Applied applied;
     Settings requested;
-    std::vector<std::string> seen;
-    for (const auto& [name, v] : values) {
+    for (const auto& value : values) {
+        const std::string& name = value.first;
+        const double v = value.second;
         const ParameterInfo* info = FindParameter(name);
         if (!info) {
             std::string known;

@@ -18,15 +18,6 @@
 
 namespace {
 
-std::vector<cihear::Band> Bands(const double* low, const double* high, const double* center,
-                                const double* bandwidth, size_t n) {
-    std::vector<cihear::Band> bands(n);
-    for (size_t i = 0; i < n; i++) {
-        bands[i] = {low[i], high[i], center[i], bandwidth[i]};
-    }
-    return bands;
-}
-
 // The selection frames, turned from frame-by-frame into channel-by-channel rows.
 void FillSelection(const SelectionRecord& record, cihear::Inspection& inspection) {
     const size_t n = inspection.channels;
@@ -58,19 +49,8 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        const Analyzer& analyzer = *simulator->GetAnalyzer();
-        const Synthesizer& synthesizer = *simulator->GetSynthesizer();
-        const size_t n = parameters->n_inserted_ch->GetValue();
-        inspection.settings = ReadParameters(*parameters);
-        inspection.channels = n;
-        inspection.bands = Bands(analyzer.GetLowFreq(), analyzer.GetHighFreq(),
-                                 analyzer.GetCenterFreq(), analyzer.GetBandwidth(), n);
-        inspection.synthesisBands =
-            Bands(synthesizer.GetLowFreq(), synthesizer.GetHighFreq(), synthesizer.GetCenterFreq(),
-                  synthesizer.GetBandwidth(), n);
-        inspection.interactionWeights = simulator->GetAnalyzer()->InteractionWeights();
-        inspection.interactionFactor =
-            n > 1 ? inspection.interactionWeights[1] : simulator->GetAnalyzer()->InteractionCoeff();
+        inspection.design = DescribeSimulator(*simulator, *parameters);
+        inspection.channels = parameters->n_inserted_ch->GetValue();
     }
     simulator.reset();
 

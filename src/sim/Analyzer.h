@@ -65,6 +65,10 @@ public:
     void SetThreads(unsigned count) { threads = count ? count : 1; }
     unsigned GetThreads() const { return threads; }
 
+    // Channel i's detector (null when the method is unknown), and the smoothing low-pass.
+    const EnvelopeDetector* GetDetector(uint32_t i) const { return detectors[i].get(); }
+    const LP_FilterIIR& GetSmoothingFilter() const { return *smoothingFilter; }
+
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
     const double* GetCenterFreq() const { return centerFreq.get(); }

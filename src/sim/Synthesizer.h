@@ -49,6 +49,8 @@ public:
     void SetThreads(unsigned count) { threads = count ? count : 1; }
     unsigned GetThreads() const { return threads; }
 
+    const FilterHilbertSin& GetFilter(uint32_t i) const { return *filters[i]; }
+
     const double* GetLowFreq() const { return lowFreq.get(); }
     const double* GetHighFreq() const { return highFreq.get(); }
     const double* GetCenterFreq() const { return centerFreq.get(); }

@@ -1,6 +1,9 @@
 #include "wav/WaveFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +58,28 @@ short fromBits16(uint16_t bits) {
                                             : static_cast<int>(bits) - 0x10000);
 }
 
+// Whether the opened file can be read or written as a WAV file is: a regular file, or another
+// one that can seek (a device such as /dev/null). FIFOs, sockets and terminals cannot.
+bool Seekable(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || lseek(fd, 0, SEEK_CUR) >= 0);
+}
+
+// Opens without waiting: a FIFO with nobody at the other end would block in open forever. The
+// file is refused unless it is seekable; the descriptor returned blocks as usual again.
+int OpenWithoutWaiting(const char* name, int flags) {
+    const int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    const int status = fcntl(fd, F_GETFL);
+    if (!Seekable(fd) || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 WaveFile::~WaveFile() {
@@ -68,6 +93,13 @@ bool WaveFile::Fail(const char* message) {
 
 bool WaveFile::OpenRead(const char* name) {
     Close();
+    // The reader opens the file by its name; it is looked at first, without waiting, so that a
+    // FIFO is refused instead of blocking the open.
+    const int fd = OpenWithoutWaiting(name, O_RDONLY);
+    if (fd < 0) {
+        return Fail("Couldn't open file");
+    }
+    close(fd);
     try {
         readFile.reset(new RiffFile(name));
         const char* failure = nullptr;
@@ -118,7 +150,15 @@ bool WaveFile::ReadFormatChunk() {
 
 bool WaveFile::OpenWrite(const char* name) {
     Close();
-    writeFile = std::fopen(name, "wb");
+    // As fopen(name, "wb") does, but refusing at once what cannot be written as a WAV file: the
+    // header is written again at the start once the samples are known.
+    const int fd = OpenWithoutWaiting(name, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd >= 0) {
+        writeFile = fdopen(fd, "wb");
+        if (writeFile == nullptr) {
+            close(fd);
+        }
+    }
     if (writeFile == nullptr) {
         return Fail("Couldn't open output file");
     }

@@ -17,6 +17,8 @@ public:
     WaveFile(const WaveFile&) = delete;
     WaveFile& operator=(const WaveFile&) = delete;
 
+    // Both refuse at once, without blocking, a file that cannot seek (a FIFO, a socket, a
+    // terminal); a regular file or a seekable device is opened. OpenWrite creates or truncates.
     bool OpenRead(const char* name);
     bool OpenWrite(const char* name);
     bool Close();

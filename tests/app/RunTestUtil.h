@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -103,17 +102,6 @@ private:
     int resource;
     rlimit saved{};
     bool ok_ = false;
-};
-
-// Writing beyond the file size limit raises SIGXFSZ, which ends a process unless ignored; an
-// ignored signal stays ignored across exec, so the program sees a plain write error instead.
-class ScopedIgnoreFileSizeSignal {
-public:
-    ScopedIgnoreFileSizeSignal() : saved(std::signal(SIGXFSZ, SIG_IGN)) {}
-    ~ScopedIgnoreFileSizeSignal() { std::signal(SIGXFSZ, saved); }
-
-private:
-    void (*saved)(int);
 };
 
 }  // namespace runtest

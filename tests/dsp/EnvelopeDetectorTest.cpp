@@ -93,6 +93,18 @@ TEST(RectLP_IIR_DetectorTest, ToneAtTheGeometricCentreGivesTwoOverPi) {
     EXPECT_NEAR(r.max, 0.642 * amplitude, 5e-4 * amplitude);
 }
 
+TEST(RectLP_IIR_DetectorTest, BandReachingNyquistIsAHighPassAtItsLowerEdge) {
+    // An upper edge at the Nyquist frequency (f_max 10000 at 20000 Hz) has no band-pass design.
+    RectLP_IIR_Detector top(7900.0, 10000.0, 20000);
+    ExpectSameCoefficients(*top.GetBandPass(), HP_FilterIIR(3, 20000.0, 7900.0));
+    auto in = Tone(4000, 9000.0, 1.0);
+    std::unique_ptr<Signal> env(top.Run(in.get()));
+    for (uint32_t i = 0; i < env->GetLength(); i++) {
+        ASSERT_TRUE(std::isfinite(env->Get(i))) << i;
+    }
+    EXPECT_GT(Steady(*env, 2000).mean, 0.5);  // a tone inside the band passes
+}
+
 TEST(RectLP_IIR_DetectorTest, EachDetectorDesignsItsLowPassAtItsOwnRate) {
     // Detectors at different rates, alive at once, in any order: none takes another's filter.
     std::unique_ptr<RectLP_IIR_Detector> d1(new RectLP_IIR_Detector(300.0, 396.411, 16000));

@@ -1,0 +1,47 @@
+"""The parameters' documentation, written from the library's parameter table."""
+from ._core import PARAMETERS
+
+_TYPES = {"real": "float", "count": "int", "switch": "bool"}
+
+
+def _number(value):
+    return f"{value:g}"
+
+
+def default(info):
+    """A parameter's default as the Python value its keyword takes."""
+    if info["kind"] == "switch":
+        return bool(info["default"])
+    if info["kind"] == "count":
+        return int(info["default"])
+    return float(info["default"])
+
+
+def accepted(info):
+    """The accepted values of a parameter, with its unit."""
+    if info["kind"] == "switch":
+        text = "False or True (0 or 1)"
+    else:
+        text = f"{_number(info['min'])} to {_number(info['max'])}"
+        if info["kind"] == "count":
+            text += ", whole"
+    if info["bound"]:
+        text += f", {info['bound']}"
+    if info["unit"]:
+        text += f" ({info['unit']})"
+    return text
+
+
+def parameters_doc(indent="    "):
+    """One numpydoc entry per simulation parameter: type, default, unit, range and meaning."""
+    entries = []
+    for info in PARAMETERS:
+        unit = f" {info['unit']}" if info["unit"] else ""
+        value = default(info)
+        shown = repr(value) if isinstance(value, bool) else _number(value) + unit
+        summary = info["summary"][0].upper() + info["summary"][1:]
+        entries.append(
+            f"{indent}{info['name']} : {_TYPES[info['kind']]}, default {shown}\n"
+            f"{indent}    {summary}. Accepted: {accepted(info)}."
+        )
+    return "\n".join(entries)

@@ -1,0 +1,114 @@
+"""python3 -m cihear inspect -i INPUT -o FIGURE.png [options] [--csv FILE] [--from S --to S]
+
+Simulates INPUT and draws one page: the input's spectrogram, the electrodogram, the output's
+spectrogram and a line of the key parameters; --csv also writes the electrodogram, one row per
+frame (its start time in seconds, then one level per channel, 0 where not selected).
+"""
+
+import sys
+import textwrap
+
+import numpy as np
+
+from .cli_report import Parser, add_simulation_options, run, simulation_options
+
+
+def key_parameters(analysis, name):
+    """One line: the input's name and the settings a reader needs to read the figure."""
+    from . import __version__
+
+    p = analysis.parameters
+    seed = "default seed" if analysis.seed is None else f"seed {analysis.seed}"
+    return (f"{name} · cihear {__version__} · {analysis.channels} channels "
+            f"{analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
+            f"{p['n_on']} of {analysis.channels} at {p['rate']:g} pulses/s · "
+            f"envelope {'Hilbert' if p['envelope_detection'] == 0 else 'rectified + low-pass'}"
+            f" · spread {p['interact_decay']:g} mm · synchronization {p['synchronization']:g}"
+            + (f" · eas below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
+            + (" · frequency shift" if p["freq_shift"] else "") + f" · {seed}")
+
+
+def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
+    """The one-page figure (a matplotlib Figure, not registered with pyplot)."""
+    from matplotlib.figure import Figure
+
+    from . import plot
+
+    fig = Figure(figsize=(size_px[0] / dpi, size_px[1] / dpi), dpi=dpi, layout="constrained")
+    top, middle, bottom = fig.subplots(3, 1, gridspec_kw={"height_ratios": [1, 1.4, 1]})
+    plot.spectrograms(signal, sample_rate, analysis, ax=(top, bottom), time_range=time_range)
+    plot.electrodogram(analysis, ax=middle, time_range=time_range)
+    for ax in (top, bottom):
+        ax.set_title(ax.get_title().replace(",", ": spectrogram with", 1))
+    line = textwrap.fill(key_parameters(analysis, name), width=max(40, size_px[0] // 8))
+    fig.suptitle(line, fontsize="medium")
+    return fig
+
+
+def write_csv(path, analysis, time_range):
+    """The electrodogram's frames starting in time_range: time (s), then a level per channel."""
+    start, stop = time_range
+    keep = (analysis.frame_times >= start) & (analysis.frame_times < stop)
+    header = ",".join(["time_s"] + [f"channel_{i + 1}_{c:.0f}Hz"
+                                    for i, c in enumerate(analysis.bands.center)])
+    table = np.column_stack([analysis.frame_times[keep], analysis.electrodogram[:, keep].T])
+    np.savetxt(path, table, delimiter=",", header=header, comments="",
+               fmt=["%.10g"] + ["%.17g"] * analysis.channels)
+
+
+def _size(text):
+    try:
+        w, h = (int(v) for v in text.lower().split("x"))
+    except ValueError:
+        raise ValueError(f"--size '{text}' is not WIDTHxHEIGHT in pixels") from None
+    if not (200 <= w <= 10000 and 200 <= h <= 10000):
+        raise ValueError(f"--size {text}: each side must be 200 to 10000 pixels")
+    return w, h
+
+
+def main(argv=None):
+    parser = Parser(prog="python3 -m cihear inspect",
+                    description="Simulate INPUT and draw its spectrograms (input and output) "
+                    "and its electrodogram on one page.")
+    parser.add_argument("-i", "--input", required=True, help="input sound file (WAV, FLAC, ...; mono or stereo)")
+    parser.add_argument("-o", "--output", required=True, help="figure file (PNG, PDF, SVG)")
+    parser.add_argument("--csv", help="also write the electrodogram to this CSV file")
+    parser.add_argument("--from", dest="start", type=float, default=None, metavar="S",
+                        help="start of the time range shown, in seconds (default 0)")
+    parser.add_argument("--to", dest="stop", type=float, default=None, metavar="S",
+                        help="end of the time range shown, in seconds (default: the end)")
+    parser.add_argument("--size", default="1400x1000",
+                        help="figure size in pixels, WIDTHxHEIGHT (default 1400x1000)")
+    add_simulation_options(parser)
+    args = parser.parse_args(argv)
+    parameters, seed = simulation_options(args)
+
+    def body():
+        from pathlib import Path
+
+        from ._io import read_signal
+        from .analysis import analyze
+
+        size = _size(args.size)
+        try:
+            signal, rate = read_signal(args.input)
+        except RuntimeError as e:  # libsndfile's refusal
+            raise ValueError(f"could not read {args.input}: {str(e).split(': ')[-1]}") from None
+        duration = len(signal) / rate
+        start = 0.0 if args.start is None else args.start
+        stop = duration if args.stop is None else args.stop
+        if not (0 <= start < stop) or start >= duration:
+            raise ValueError(f"--from {start:g} --to {stop:g}: the range must start at 0 s or "
+                             f"later, before its end and before the input's end ({duration:g} s)")
+        analysis = analyze(signal, rate, seed=seed, **parameters)
+        fig = figure(signal, rate, analysis, Path(args.input).name, (start, stop), size)
+        fig.savefig(args.output, dpi=100)
+        if args.csv:
+            write_csv(args.csv, analysis, (start, stop))
+        return 0
+
+    return run(parser.prog, body)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

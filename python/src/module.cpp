@@ -1,0 +1,192 @@
+// cihear._core: the library (include/cihear/cihear.h) for Python. The public package wraps it.
+#include <cihear/cihear.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <optional>
+
+#include "convert.h"
+
+namespace py = pybind11;
+using namespace cihear_python;
+
+namespace {
+
+const char* KindName(cihear::ValueKind kind) {
+    switch (kind) {
+        case cihear::ValueKind::kReal:
+            return "real";
+        case cihear::ValueKind::kCount:
+            return "count";
+        case cihear::ValueKind::kSwitch:
+            return "switch";
+    }
+    return "";
+}
+
+py::list ParameterList() {
+    py::list list;
+    for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
+        py::dict d;
+        d["name"] = info.name;
+        d["letter"] = info.letter ? py::object(py::str(std::string(1, info.letter))) : py::none();
+        d["kind"] = KindName(info.kind);
+        d["unit"] = info.unit;
+        d["default"] = info.defaultValue;
+        d["min"] = info.min;
+        d["max"] = info.max;
+        d["bound"] = info.bound;
+        d["summary"] = info.summary;
+        d["help"] = info.help;
+        list.append(d);
+    }
+    return list;
+}
+
+// Takes `name` out of the keyword arguments, or gives `otherwise`.
+py::object Pop(py::dict& kwargs, const char* name, py::object otherwise) {
+    if (!kwargs.contains(name)) {
+        return otherwise;
+    }
+    py::object v = kwargs[name];
+    PyDict_DelItemString(kwargs.ptr(), name);
+    return v;
+}
+
+std::optional<int64_t> Seed(const py::object& seed) {
+    if (seed.is_none()) {
+        return std::nullopt;
+    }
+    if (py::isinstance<py::bool_>(seed) || !PyIndex_Check(seed.ptr())) {
+        throw py::type_error("seed must be None or a whole number, not " +
+                             std::string(py::str(seed.get_type().attr("__name__"))));
+    }
+    const py::int_ value(seed);
+    if (value < py::int_(0) || value > py::int_(cihear::kMaxSeed)) {
+        throw py::value_error("seed = " + py::repr(value).cast<std::string>() +
+                              " is out of range; accepted: None or 0 to " +
+                              std::to_string(cihear::kMaxSeed));
+    }
+    return value.cast<int64_t>();
+}
+
+py::object Simulate(const py::object& warning, py::object signal, py::object sampleRate,
+                    py::kwargs kwargs) {
+    py::dict parameters(kwargs);  // a copy: the caller's dict stays as it was
+    const std::optional<int64_t> seed = Seed(Pop(parameters, "seed", py::none()));
+    cihear::Options options;
+    options.seed = seed;
+    options.inspect = py::bool_(Pop(parameters, "inspect", py::bool_(false)));
+    options.envelopes = py::bool_(Pop(parameters, "envelopes", py::bool_(false)));
+    const int stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
+
+    const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
+    const uint32_t rate = SampleRate(sampleRate);
+    const std::vector<double> x = MonoSamples(signal);
+
+    cihear::Result result;
+    {
+        py::gil_scoped_release release;
+        result = cihear::Simulate(x.data(), x.size(), rate, settings, options);
+    }
+    switch (result.status.code) {
+        case cihear::Status::kOk:
+            break;
+        case cihear::Status::kOutOfMemory:
+            throw std::bad_alloc();
+        default:
+            throw py::value_error(result.status.message);
+    }
+    const auto n = static_cast<py::ssize_t>(result.output.size());
+    py::array_t<double> output = Owned(std::move(result.output), {n});
+    if (!options.inspect) {
+        return std::move(output);
+    }
+    return py::make_tuple(output, InspectionDict(std::move(result.inspection), options.envelopes));
+}
+
+py::dict Describe(const py::object& warning, py::kwargs kwargs) {
+    py::dict parameters(kwargs);
+    const int stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
+    return DesignDict(cihear::Describe(StrictSettings(parameters, warning, stacklevel)));
+}
+
+py::array_t<int16_t> ToPcm16(
+    const py::array_t<double, py::array::c_style | py::array::forcecast>& y) {
+    std::vector<int16_t> out(static_cast<size_t>(y.size()));
+    const double* p = y.data();
+    for (size_t i = 0; i < out.size(); i++) {
+        out[i] = cihear::ToPcm16(p[i]);
+    }
+    std::vector<py::ssize_t> shape(y.shape(), y.shape() + y.ndim());
+    return Owned(std::move(out), shape);
+}
+
+// Writes int16 samples through the library's atomic writer; returns "" or the failure's text.
+std::string WriteWav16(const std::string& path,
+                       const py::array_t<int16_t, py::array::c_style | py::array::forcecast>& x) {
+    std::vector<int16_t> samples(x.data(), x.data() + x.size());
+    cihear::Status status;
+    {
+        py::gil_scoped_release release;
+        status = cihear::WriteWav16(path, samples.data(), samples.size());
+    }
+    return status.message;
+}
+
+py::array_t<double> Mono(py::object signal) {
+    std::vector<double> x = MonoSamples(signal);
+    const auto n = static_cast<py::ssize_t>(x.size());
+    return Owned(std::move(x), {n});
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The cihear library's entry points; use the cihear package instead.";
+    m.attr("__version__") = cihear::Version();
+    m.attr("OUTPUT_RATE") = cihear::kOutputRate;
+    m.attr("MAX_SEED") = cihear::kMaxSeed;
+    m.attr("PARAMETERS") = ParameterList();
+    // An adjustment of one parameter made because of another (e.g. n_on capped at n_chan_ci).
+    const auto warning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "cihear.CascadeWarning", "A parameter changed because of another one's value.",
+        PyExc_UserWarning, nullptr));
+    m.attr("CascadeWarning") = warning;
+
+    m.def(
+        "simulate",
+        [warning](py::object signal, py::object sampleRate, py::kwargs kwargs) {
+            return Simulate(warning, std::move(signal), std::move(sampleRate), std::move(kwargs));
+        },
+        py::arg("signal"), py::arg("sample_rate"),
+        R"(simulate(signal, sample_rate, *, seed=None, inspect=False, envelopes=False,
+         stacklevel=1, **parameters)
+
+Simulates `signal` (1-D, or stereo as (frames, 2) or (2, frames); int16 or float32/64) at
+`sample_rate` Hz with the parameters validated strictly. Returns the float64 output at
+OUTPUT_RATE Hz, or with inspect=True a tuple (output, inspection): a dict with 'design' (as
+describe() gives), 'frame_starts' and 'frame_lengths' (int64, per frame), 'electrodogram'
+(float64, channels x frames), 'selected' (bool, channels x frames) and 'envelopes' (float64,
+channels x samples at OUTPUT_RATE, with envelopes=True; else None). Cascade warnings are
+issued `stacklevel` frames above the caller's.)");
+    m.def(
+        "describe", [warning](py::kwargs kwargs) { return Describe(warning, std::move(kwargs)); },
+        R"(describe(*, stacklevel=1, **parameters)
+
+The design the parameters give, without simulating: a dict with 'settings' (the effective
+values), 'bands', 'synthesis_bands', 'measured_bands', 'measured_synthesis_bands' (each a dict
+of float64 arrays 'low', 'high', 'center', 'bandwidth' in Hz, one entry per channel),
+'analysis_filters' and 'synthesis_filters' (lists of {'b', 'a'} coefficient arrays),
+'detector_low_pass', 'smoothing', 'acoustic_low_pass' ({'b', 'a'}; empty arrays when unused),
+'interaction_factor' and 'interaction_weights' (weight at a distance of d channels).)");
+    m.def("to_pcm16", &ToPcm16, py::arg("samples"),
+          "The 16-bit values the program stores for output samples (int16, same shape).");
+    m.def("write_wav16", &WriteWav16, py::arg("path"), py::arg("samples"),
+          "Writes int16 samples as the program's output file, replacing `path` only when the new "
+          "file is complete; returns '' or what went wrong.");
+    m.def(
+        "mono", &Mono, py::arg("signal"),
+        "The float64 mono samples simulate() takes from `signal` (checked as simulate checks it).");
+}

@@ -1,0 +1,223 @@
+// The engine's entry points for the page, compiled to WebAssembly with embind. Everything a call
+// needs is passed in and handed back; nothing is kept between calls.
+#include "engine/Engine.h"
+
+#include <cihear/cihear.h>
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "wav/WaveFile.h"
+
+using emscripten::val;
+
+namespace {
+
+// A JavaScript typed array holding its own copy of `n` values.
+template <typename T>
+val Copy(const char* type, const T* data, size_t n) {
+    return val::global(type).new_(emscripten::typed_memory_view(n, data));
+}
+
+val Messages(const std::vector<cihear::Message>& messages) {
+    val list = val::array();
+    for (const cihear::Message& m : messages) {
+        val item = val::object();
+        item.set("parameter", m.parameter);
+        item.set("text", m.text);
+        list.call<void>("push", item);
+    }
+    return list;
+}
+
+val SettingsObject(const cihear::Settings& settings) {
+    val object = val::object();
+    for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
+        object.set(info.name, cihear::GetValue(settings, info));
+    }
+    return object;
+}
+
+// [[name, value], ...] from the page, in its order.
+std::vector<std::pair<std::string, double>> Values(const val& pairs) {
+    std::vector<std::pair<std::string, double>> values;
+    const unsigned n = pairs["length"].as<unsigned>();
+    for (unsigned i = 0; i < n; i++) {
+        values.emplace_back(pairs[i][0].as<std::string>(), pairs[i][1].as<double>());
+    }
+    return values;
+}
+
+val BandList(const std::vector<cihear::Band>& bands) {
+    val list = val::array();
+    for (const cihear::Band& b : bands) {
+        val item = val::object();
+        item.set("low", b.low);
+        item.set("high", b.high);
+        item.set("center", b.center);
+        list.call<void>("push", item);
+    }
+    return list;
+}
+
+// Why the command line would refuse the opened file, in its words, or "" when it loads it.
+std::string Unloadable(const WaveFile& wave) {
+    std::ostringstream why;
+    const unsigned channels = wave.GetNumChannels();
+    if (channels != 1 && channels != 2) {
+        why << "unsupported number of channels (" << channels
+            << "); only mono and stereo are supported";
+    } else if (wave.GetSampleRate() == 0) {
+        why << engine::Unconvertible(wave.GetNumSamples(), 0);
+    } else if (wave.GetAvailableDataLength() < wave.GetDataLength()) {
+        why << "file is truncated: the data chunk declares " << wave.GetDataLength()
+            << " bytes but only " << wave.GetAvailableDataLength() << " follow";
+    } else if (wave.GetBitsPerChannel() != 16 || wave.GetBytesPerSample() != 2 * channels) {
+        why << "could not read samples from file";
+    } else {
+        why << engine::Unconvertible(wave.GetNumSamples(), wave.GetSampleRate());
+    }
+    return why.str();
+}
+
+}  // namespace
+
+// The parameters as the library describes them, in the order they are set.
+val ParameterTable() {
+    static const char* const kinds[] = {"real", "count", "switch"};
+    val list = val::array();
+    for (const cihear::ParameterInfo& p : cihear::ParameterTable()) {
+        val item = val::object();
+        item.set("name", std::string(p.name));
+        item.set("letter", p.letter ? std::string(1, p.letter) : std::string());
+        item.set("kind", std::string(kinds[static_cast<int>(p.kind)]));
+        item.set("unit", std::string(p.unit));
+        item.set("defaultValue", p.defaultValue);
+        item.set("min", p.min);
+        item.set("max", p.max);
+        item.set("bound", std::string(p.bound));
+        item.set("summary", std::string(p.summary));
+        item.set("help", std::string(p.help));
+        list.call<void>("push", item);
+    }
+    return list;
+}
+
+// The library's strict setup of [[name, value], ...]: {ok, settings, warnings, errors}.
+val ApplyStrict(val pairs) {
+    const cihear::Applied applied = cihear::ApplyStrict(Values(pairs));
+    val result = val::object();
+    result.set("ok", applied.ok());
+    result.set("settings", SettingsObject(applied.settings));
+    result.set("warnings", Messages(applied.warnings));
+    result.set("errors", Messages(applied.errors));
+    return result;
+}
+
+// A WAV file (in the module's file system) loaded as the command line loads it: 16-bit mono, or
+// stereo mixed with MixStereo16, scaled by FromPcm16. {ok, message, wav, rate, channels,
+// samples}; `wav` tells whether the file is a RIFF WAVE form at all, so the page may hand any
+// other file to the browser's decoder.
+val LoadWav(std::string path) {
+    val result = val::object();
+    WaveFile wave;
+    const bool opened = wave.OpenRead(path.c_str());
+    result.set("wav", opened);
+    std::string why = opened ? Unloadable(wave) : "could not open file";
+    const uint32_t n = opened ? wave.GetNumSamples() : 0;
+    const uint32_t channels = opened ? wave.GetNumChannels() : 0;
+    std::vector<short> frames;
+    if (why.empty()) {
+        try {
+            frames.resize(static_cast<size_t>(n) * channels);
+        } catch (const std::bad_alloc&) {
+            why = "not enough memory";
+        }
+    }
+    if (why.empty() && !wave.ReadSamples(frames.data(), n)) {
+        why = "could not read samples from file";
+    }
+    result.set("ok", why.empty());
+    result.set("message", why);
+    result.set("bits", opened ? wave.GetBitsPerChannel() : 0);
+    if (!why.empty()) {
+        return result;
+    }
+    if (channels == 2) {
+        std::vector<int16_t> mono = cihear::MixStereo16(frames.data(), n);
+        frames.assign(mono.begin(), mono.end());
+    }
+    const std::vector<double> x = cihear::FromPcm16(frames.data(), n);
+    result.set("rate", wave.GetSampleRate());
+    result.set("channels", channels);
+    result.set("samples", Copy("Float64Array", x.data(), x.size()));
+    return result;
+}
+
+// Simulates `count` doubles at `address` in the module's memory, at `rate` Hz, with the strict
+// setup of `pairs` and `seed` (null for the program's own sequence). {ok, message, settings,
+// warnings, output (the doubles), pcm (the file's 16-bit samples), and the inspection}.
+val Simulate(uintptr_t address, double count, double rate, val pairs, val seed) {
+    val result = val::object();
+    const cihear::Applied applied = cihear::ApplyStrict(Values(pairs));
+    result.set("settings", SettingsObject(applied.settings));
+    result.set("warnings", Messages(applied.warnings));
+    if (!applied.ok()) {
+        result.set("ok", false);
+        result.set("message", applied.errors[0].text);
+        return result;
+    }
+    cihear::Options options;
+    options.inspect = true;
+    if (!seed.isNull() && !seed.isUndefined()) {
+        options.seed = static_cast<int64_t>(seed.as<double>());
+    }
+    const cihear::Result r =
+        cihear::Simulate(reinterpret_cast<const double*>(address), static_cast<size_t>(count),
+                         static_cast<uint32_t>(rate), applied.settings, options);
+    result.set("ok", r.status.ok());
+    result.set("message", r.status.message);
+    if (!r.status.ok()) {
+        return result;
+    }
+    std::vector<int16_t> pcm(r.output.size());
+    for (size_t i = 0; i < pcm.size(); i++) {
+        pcm[i] = cihear::ToPcm16(r.output[i]);
+    }
+    result.set("output", Copy("Float64Array", r.output.data(), r.output.size()));
+    result.set("pcm", Copy("Int16Array", pcm.data(), pcm.size()));
+
+    const cihear::Inspection& in = r.inspection;
+    result.set("bands", BandList(in.design.bands));
+    result.set("synthesisBands", BandList(in.design.synthesisBands));
+    result.set("interactionFactor", in.design.interactionFactor);
+    result.set("channels", static_cast<double>(in.channels));
+    result.set("frames", static_cast<double>(in.frames));
+    std::vector<double> starts(in.frameStarts.begin(), in.frameStarts.end());
+    result.set("frameStarts", Copy("Float64Array", starts.data(), starts.size()));
+    result.set("electrodogram",
+               Copy("Float64Array", in.electrodogram.data(), in.electrodogram.size()));
+    result.set("selected", Copy("Uint8Array", in.selected.data(), in.selected.size()));
+    return result;
+}
+
+std::string Version() {
+    return cihear::Version();
+}
+
+EMSCRIPTEN_BINDINGS(cihear) {
+    emscripten::function("parameterTable", &ParameterTable);
+    emscripten::function("applyStrict", &ApplyStrict);
+    emscripten::function("loadWav", &LoadWav);
+    emscripten::function("simulate", &Simulate);
+    emscripten::function("version", &Version);
+    emscripten::constant("outputRate", static_cast<double>(cihear::kOutputRate));
+    emscripten::constant("maxSeed", static_cast<double>(cihear::kMaxSeed));
+}

@@ -1,0 +1,92 @@
+// Turning a file, a microphone recording or the bundled example into mono samples for the
+// engine. A 16-bit WAV goes through the command line's own reader (in the worker), so its
+// samples are exactly the program's; anything else is decoded by the browser.
+
+// The rate the browser's decoder converts other formats to.
+const decodeRate = 48000;
+
+export class InputError extends Error {}
+
+// {samples (Float64Array), rate, exact, description} from the bytes of a file.
+export async function readAudio(engine, bytes, name) {
+  const loaded = await engine.loadWav(bytes.slice(0));
+  if (loaded.ok) {
+    if (loaded.samples.length === 0) throw new InputError(`${name} holds no samples.`);
+    const kind = loaded.channels === 2 ? "stereo, mixed to mono as the program does" : "mono";
+    return {
+      samples: loaded.samples,
+      rate: loaded.rate,
+      exact: true,
+      description: `${name}: 16-bit WAV, ${loaded.rate} Hz, ${kind}`,
+    };
+  }
+  // A WAV of 16-bit samples that the program refuses is refused here with its words; other
+  // WAV depths and other formats are left to the browser.
+  if (loaded.wav && loaded.bits === 16) {
+    throw new InputError(`${name} cannot be read: ${loaded.message}.`);
+  }
+  return decode(bytes, name);
+}
+
+async function decode(bytes, name) {
+  let buffer;
+  try {
+    const context = new OfflineAudioContext(1, 1, decodeRate);
+    buffer = await context.decodeAudioData(bytes);
+  } catch (error) {
+    throw new InputError(
+      `${name} cannot be read: it is not a sound file this browser can decode.`,
+    );
+  }
+  const samples = mixDown(buffer);
+  if (samples.length === 0) throw new InputError(`${name} holds no samples.`);
+  return {
+    samples,
+    rate: buffer.sampleRate,
+    exact: false,
+    description:
+      `${name}: decoded by the browser at ${buffer.sampleRate} Hz` +
+      (buffer.numberOfChannels > 1 ? `, ${buffer.numberOfChannels} channels averaged` : ""),
+  };
+}
+
+function mixDown(buffer) {
+  const mono = new Float64Array(buffer.length);
+  for (let c = 0; c < buffer.numberOfChannels; c++) {
+    const data = buffer.getChannelData(c);
+    for (let i = 0; i < data.length; i++) mono[i] += data[i] / buffer.numberOfChannels;
+  }
+  return mono;
+}
+
+// A microphone recording: start() asks for the microphone, stop() resolves to the samples.
+export class Recorder {
+  async start() {
+    if (!navigator.mediaDevices || !window.MediaRecorder) {
+      throw new InputError("This browser cannot record from a microphone here (a page served " +
+        "over http:// from another machine is not allowed to: use https:// or localhost).");
+    }
+    try {
+      this.stream = await navigator.mediaDevices.getUserMedia({ audio: true });
+    } catch (error) {
+      throw new InputError(`The microphone is not available: ${error.message || error.name}.`);
+    }
+    this.chunks = [];
+    this.recorder = new MediaRecorder(this.stream);
+    this.recorder.ondataavailable = (event) => this.chunks.push(event.data);
+    this.stopped = new Promise((resolve) => (this.recorder.onstop = resolve));
+    this.recorder.start();
+  }
+
+  async stop() {
+    this.recorder.stop();
+    await this.stopped;
+    for (const track of this.stream.getTracks()) track.stop();
+    const blob = new Blob(this.chunks);
+    if (blob.size === 0) throw new InputError("The recording is empty: nothing was captured.");
+    const result = await decode(await blob.arrayBuffer(), "Recording").catch(() => {
+      throw new InputError("The recording is empty or could not be decoded.");
+    });
+    return { ...result, description: result.description.replace("decoded by the browser", "microphone") };
+  }
+}

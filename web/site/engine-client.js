@@ -1,0 +1,76 @@
+// The page's side of the simulation worker: requests as promises, a cancel that ends the worker
+// (a new one starts for the next request), and an estimate of how long a simulation takes.
+
+export class EngineClient {
+  constructor() {
+    this.pending = new Map();
+    this.nextId = 1;
+    // Milliseconds per second of input and per channel, measured on this page's runs.
+    this.costPerChannelSecond = null;
+    this.start();
+  }
+
+  start() {
+    this.worker = new Worker(new URL("./worker.js", import.meta.url), { type: "module" });
+    this.worker.onmessage = ({ data }) => {
+      const request = this.pending.get(data.id);
+      if (!request) return;
+      this.pending.delete(data.id);
+      if (data.failure) request.reject(new Error(data.failure));
+      else request.resolve(data.result);
+    };
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      this.failAll(new Error(event.message || "the simulation thread could not start"));
+    };
+  }
+
+  failAll(error) {
+    for (const request of this.pending.values()) request.reject(error);
+    this.pending.clear();
+  }
+
+  request(message, transfer = []) {
+    const id = this.nextId++;
+    return new Promise((resolve, reject) => {
+      this.pending.set(id, { resolve, reject });
+      this.worker.postMessage({ id, ...message }, transfer);
+    });
+  }
+
+  // A file through the command line's WAV reader: {wav, ok, message, bits, rate, samples}.
+  loadWav(bytes) {
+    return this.request({ type: "load", bytes }, [bytes]);
+  }
+
+  async simulate(samples, rate, pairs, seed) {
+    const copy = Float64Array.from(samples);
+    const result = await this.request(
+      { type: "simulate", samples: copy, rate, pairs, seed },
+      [copy.buffer],
+    );
+    if (result.ok && samples.length > 0) {
+      const channelSeconds = (samples.length / rate) * result.channels;
+      this.costPerChannelSecond = result.milliseconds / channelSeconds;
+    }
+    return result;
+  }
+
+  // Expected milliseconds for a simulation, or null before the first one.
+  estimate(seconds, channels) {
+    return this.costPerChannelSecond === null ? null : this.costPerChannelSecond * seconds * channels;
+  }
+
+  cancel() {
+    this.worker.terminate();
+    this.failAll(new CancelledError());
+    this.start();
+  }
+}
+
+export class CancelledError extends Error {
+  constructor() {
+    super("cancelled");
+    this.name = "CancelledError";
+  }
+}

@@ -1,0 +1,50 @@
+// The simulation thread: the engine's WebAssembly module, so that the page never waits on it.
+// Messages in: {id, type: "load", bytes} (a file for the WAV loader) and {id, type: "simulate",
+// samples, rate, pairs, seed}. Each is answered with {id, result} or {id, failure}.
+import createCihear from "./cihear.js";
+
+const ready = createCihear();
+
+// The file goes through the command line's own WAV reader, in the module's memory file system.
+function load(engine, bytes) {
+  const path = "/input.wav";
+  engine.FS.writeFile(path, new Uint8Array(bytes));
+  try {
+    return engine.loadWav(path);
+  } finally {
+    engine.FS.unlink(path);
+  }
+}
+
+function simulate(engine, { samples, rate, pairs, seed }) {
+  const bytes = samples.length * 8;
+  const address = engine._malloc(Math.max(bytes, 8));
+  if (!address) {
+    return { ok: false, message: "not enough memory" };
+  }
+  try {
+    engine.HEAPF64.set(samples, address / 8);
+    return engine.simulate(address, samples.length, rate, pairs, seed);
+  } finally {
+    engine._free(address);
+  }
+}
+
+// The typed arrays of a result, handed over rather than copied.
+function buffers(result) {
+  return Object.values(result)
+    .filter((v) => ArrayBuffer.isView(v))
+    .map((v) => v.buffer);
+}
+
+self.onmessage = async ({ data }) => {
+  try {
+    const engine = await ready;
+    const started = performance.now();
+    const result = data.type === "load" ? load(engine, data.bytes) : simulate(engine, data);
+    result.milliseconds = performance.now() - started;
+    self.postMessage({ id: data.id, result }, buffers(result));
+  } catch (error) {
+    self.postMessage({ id: data.id, failure: String(error && error.message ? error.message : error) });
+  }
+};
