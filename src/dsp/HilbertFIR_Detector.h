@@ -19,6 +19,7 @@ public:
     Signal* Run(Signal* input) override;
 
     const FilterHilbertSin& GetSineFilter() const { return *filters.first; }
+    const FilterHilbertCos& GetCosineFilter() const { return *filters.second; }
 
 private:
     // The sine filter first, then the cosine filter of the same band. Held by their own final

@@ -18,6 +18,15 @@ void QuadratureMagnitude(const double* hs, const double* hc, const double* x, do
 void FilterChannels(const double* a, const double* b, uint32_t num_coeffs, double* const* channels,
                     uint32_t count, uint32_t length);
 
+// FilterChannels continued across calls: channels[c] holds the samples start .. start+length-1
+// of a signal whose earlier samples went through earlier calls; state (16 doubles per channel,
+// zero before the first call) carries each channel's last 7 inputs (state[16c + k] = x[n-k]) and
+// outputs (state[16c + 8 + k] = y[n-k]) from call to call. Outputs before sample num_coeffs
+// are 0. Any split of a signal gives the samples of one FilterChannels call on the whole.
+void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
+                        double* const* channels, uint32_t count, uint32_t length, uint64_t start,
+                        double* state);
+
 // Current spread, in place: channel i becomes the sum over the sources s = 0, 1, ... of
 // source_s[j] * w[|s - i|], accumulated from 0 in ascending s.
 void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dsp/Subnormals.h"
 #include "dsp/gasdev.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(CIHEAR_NO_TARGET_CLONES)
@@ -163,6 +164,30 @@ CIHEAR_INLINE double FirSample(const double* h, TapSpan span, const double* x, u
 const uint32_t firVectors = 4;
 const uint32_t firBlock = firVectors * lanes;
 
+// Shortcut: an output is a function of the inputs in its window alone. When every input that
+// outputs n .. n+m-1 and output n-1 read is one and the same value (bit for bit), the outputs
+// repeat output n-1 (which must have come from the taps: n - 1 >= numTaps). In digital silence
+// the inputs settle on one value, often a subnormal one that would slow every product down.
+CIHEAR_INLINE bool WindowRepeats(const double* x, TapSpan span, uint32_t n, uint32_t m) {
+    if (!subnormals::ShortcutsEnabled() || n <= numTaps || span.first == span.end) {
+        return false;
+    }
+    const int64_t first = static_cast<int64_t>(n) - static_cast<int64_t>(span.end);
+    const int64_t end = static_cast<int64_t>(n) + m - span.first;
+    return subnormals::AllSame(x, first, end, x[first]);
+}
+
+// The subnormal inputs that the products of outputs n .. n+m-1 read (counting builds only).
+#ifdef CIHEAR_COUNT_SUBNORMALS
+uint64_t WindowSubnormals(const double* x, TapSpan span, uint32_t n, uint32_t m) {
+    uint64_t count = 0;
+    for (uint32_t j = n; j < n + m; j++) {
+        count += subnormals::InRange(x, int64_t(j) - span.end + 1, int64_t(j) - span.first + 1);
+    }
+    return count;
+}
+#endif
+
 }  // namespace
 
 CIHEAR_VECTOR_TARGETS void Convolve(const double* h, const double* x, double* y, uint32_t length) {
@@ -173,6 +198,11 @@ CIHEAR_VECTOR_TARGETS void Convolve(const double* h, const double* x, double* y,
     const TapSpan span = SpanFor(NonZeroTaps(h), x, length);
     uint32_t n = numTaps;
     for (; n + firBlock <= length; n += firBlock) {
+        if (WindowRepeats(x, span, n, firBlock)) {
+            std::fill(y + n, y + n + firBlock, y[n - 1]);
+            continue;
+        }
+        CIHEAR_TALLY(WindowSubnormals(x, span, n, firBlock));
         Vec acc[firVectors];
         FirBlock<firVectors>(h, span, x, n, acc);
 #pragma GCC unroll 8
@@ -180,6 +210,7 @@ CIHEAR_VECTOR_TARGETS void Convolve(const double* h, const double* x, double* y,
             Store(y + n + v * lanes, acc[v]);
         }
     }
+    CIHEAR_TALLY(WindowSubnormals(x, span, n, length - n));
     for (; n < length; n++) {
         y[n] = FirSample(h, span, x, n);
     }
@@ -196,16 +227,33 @@ CIHEAR_VECTOR_TARGETS void ConvolveAdd(const double* h, const double* x, double*
     }
     const TapSpan span = SpanFor(NonZeroTaps(h), x, length);
     uint32_t n = numTaps;
+    double last = 0.0;  // the band's output n - 1
     for (; n + firBlock <= length; n += firBlock) {
+        if (WindowRepeats(x, span, n, firBlock)) {
+            CIHEAR_TALLY(subnormals::InRange(sum, n, n + firBlock) +
+                         firBlock * subnormals::Is(last));
+            for (uint32_t j = n; j < n + firBlock; j++) {
+                sum[j] = sum[j] + last;
+            }
+            continue;
+        }
+        CIHEAR_TALLY(WindowSubnormals(x, span, n, firBlock));
         Vec acc[firVectors];
         FirBlock<firVectors>(h, span, x, n, acc);
 #pragma GCC unroll 8
         for (uint32_t v = 0; v < firVectors; v++) {
             Vec old;
             Load(old, sum + n + v * lanes);
+#ifdef CIHEAR_COUNT_SUBNORMALS
+            for (uint32_t l = 0; l < lanes; l++) {
+                CIHEAR_TALLY(subnormals::Is(old[l]) + subnormals::Is(acc[v][l]));
+            }
+#endif
             Store(sum + n + v * lanes, old + acc[v]);
         }
+        last = acc[firVectors - 1][lanes - 1];
     }
+    CIHEAR_TALLY(WindowSubnormals(x, span, n, length - n));
     for (; n < length; n++) {
         sum[n] = sum[n] + FirSample(h, span, x, n);
     }
@@ -221,6 +269,11 @@ CIHEAR_VECTOR_TARGETS void QuadratureMagnitude(const double* hs, const double* h
     const TapSpan span = SpanFor(Union(NonZeroTaps(hs), NonZeroTaps(hc)), x, length);
     uint32_t n = numTaps;
     for (; n + firBlock <= length; n += firBlock) {
+        if (WindowRepeats(x, span, n, firBlock)) {
+            std::fill(env + n, env + n + firBlock, env[n - 1]);
+            continue;
+        }
+        CIHEAR_TALLY(2 * WindowSubnormals(x, span, n, firBlock));
         Vec s[firVectors];
         Vec c[firVectors];
         FirPairBlock<firVectors>(hs, hc, span, x, n, s, c);
@@ -233,6 +286,7 @@ CIHEAR_VECTOR_TARGETS void QuadratureMagnitude(const double* hs, const double* h
             env[n + l] = std::sqrt(power[l]);
         }
     }
+    CIHEAR_TALLY(2 * WindowSubnormals(x, span, n, length - n));
     for (; n < length; n++) {
         const double s = FirSample(hs, span, x, n);
         const double c = FirSample(hc, span, x, n);
@@ -247,13 +301,47 @@ const uint32_t iirBlock = 128;
 
 // Up to `lanes` channels side by side, one per lane: the channels are interleaved into a
 // buffer, block by block, run through the recurrence together and written back in place. The
-// recurrence keeps its last N-1 inputs and outputs in registers across blocks.
+// recurrence keeps its last N inputs and outputs in registers across blocks.
+//
+// Shortcut: output n is a function of x[n .. n-N+1] and y[n-1 .. n-N+1]. When those equal the
+// operands of output n-1 (x[n] = x[n-1] = ... = x[n-N] and y[n-1] = ... = y[n-N], bit for bit,
+// and y[n-1] came from the recurrence, n - 1 >= N), the filter is at a fixed point: y[n] =
+// y[n-1], and so on for as long as the input repeats. A block whose every lane is at a fixed
+// point and stays on its input repeats its last outputs without arithmetic.
+template <uint32_t N>
+CIHEAR_INLINE bool AtFixedPoint(const Vec* xh, const Vec* yh, const double (*buffer)[lanes],
+                                uint32_t count, uint32_t m) {
+    for (uint32_t l = 0; l < count; l++) {
+        const double y1 = yh[1][l];
+        const double x1 = xh[1][l];
+        for (uint32_t k = 2; k <= N; k++) {
+            if (!subnormals::Same(yh[k][l], y1) || !subnormals::Same(xh[k][l], x1)) {
+                return false;
+            }
+        }
+        for (uint32_t t = 0; t < m; t++) {
+            if (!subnormals::Same(buffer[t][l], x1)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 template <uint32_t N>
 CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* channels,
-                               uint32_t count, uint32_t length) {
+                               uint32_t count, uint32_t length, uint64_t start, double* state) {
     alignas(64) double buffer[iirBlock][lanes] = {};
-    Vec xh[N] = {};  // xh[k] = x[n-k]
-    Vec yh[N] = {};  // yh[k] = y[n-k]
+    Vec xh[N + 1] = {};  // xh[k] = x[n-k]
+    Vec yh[N + 1] = {};  // yh[k] = y[n-k]
+    if (state) {
+        for (uint32_t c = 0; c < count; c++) {
+            for (uint32_t k = 1; k <= N; k++) {
+                xh[k][c] = state[16 * c + k];
+                yh[k][c] = state[16 * c + 8 + k];
+            }
+        }
+    }
     for (uint32_t n0 = 0; n0 < length; n0 += iirBlock) {
         const uint32_t m = std::min(iirBlock, length - n0);
         for (uint32_t c = 0; c < count; c++) {
@@ -261,25 +349,39 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
                 buffer[t][c] = channels[c][n0 + t];
             }
         }
-        for (uint32_t t = 0; t < m; t++) {
-            Vec xn;
-            Load(xn, buffer[t]);
-            Vec y = {};  // the first N outputs are 0
-            if (n0 + t >= N) {
-                y = xn * b[0];
-                for (uint32_t k = 1; k < N; k++) {
-                    y = (xh[k] * b[k] - yh[k] * a[k]) + y;
+        if (subnormals::ShortcutsEnabled() && start + n0 >= N + 1 &&
+            AtFixedPoint<N>(xh, yh, buffer, count, m)) {
+            for (uint32_t t = 0; t < m; t++) {
+                Store(buffer[t], yh[1]);
+            }
+        } else {
+            for (uint32_t t = 0; t < m; t++) {
+                Vec xn;
+                Load(xn, buffer[t]);
+                Vec y = {};  // the first N outputs are 0
+                if (start + n0 + t >= N) {
+#ifdef CIHEAR_COUNT_SUBNORMALS
+                    for (uint32_t l = 0; l < count; l++) {
+                        uint64_t c = subnormals::Is(xn[l]);
+                        for (uint32_t k = 1; k < N; k++) {
+                            c += subnormals::Is(xh[k][l]) + subnormals::Is(yh[k][l]);
+                        }
+                        CIHEAR_TALLY(c);
+                    }
+#endif
+                    y = xn * b[0];
+                    for (uint32_t k = 1; k < N; k++) {
+                        y = (xh[k] * b[k] - yh[k] * a[k]) + y;
+                    }
                 }
-            }
-            for (uint32_t k = N - 1; k > 1; k--) {
-                xh[k] = xh[k - 1];
-                yh[k] = yh[k - 1];
-            }
-            if constexpr (N > 1) {
+                for (uint32_t k = N; k > 1; k--) {
+                    xh[k] = xh[k - 1];
+                    yh[k] = yh[k - 1];
+                }
                 xh[1] = xn;
                 yh[1] = y;
+                Store(buffer[t], y);
             }
-            Store(buffer[t], y);
         }
         for (uint32_t c = 0; c < count; c++) {
             for (uint32_t t = 0; t < m; t++) {
@@ -287,13 +389,23 @@ CIHEAR_INLINE void FilterGroup(const double* a, const double* b, double* const* 
             }
         }
     }
+    if (state) {
+        // The history beyond N is never read by this filter; it keeps the values it had.
+        for (uint32_t c = 0; c < count; c++) {
+            for (uint32_t k = 1; k <= N && k < 8; k++) {
+                state[16 * c + k] = xh[k][c];
+                state[16 * c + 8 + k] = yh[k][c];
+            }
+        }
+    }
 }
 
 template <uint32_t N>
 CIHEAR_INLINE void FilterAll(const double* a, const double* b, double* const* channels,
-                             uint32_t count, uint32_t length) {
+                             uint32_t count, uint32_t length, uint64_t start, double* state) {
     for (uint32_t c = 0; c < count; c += lanes) {
-        FilterGroup<N>(a, b, channels + c, std::min(lanes, count - c), length);
+        FilterGroup<N>(a, b, channels + c, std::min(lanes, count - c), length, start,
+                       state ? state + 16 * c : nullptr);
     }
 }
 
@@ -304,21 +416,46 @@ CIHEAR_VECTOR_TARGETS void FilterChannels(const double* a, const double* b, uint
                                           uint32_t length) {
     switch (num_coeffs) {
         case 1:
-            return FilterAll<1>(a, b, channels, count, length);
+            return FilterAll<1>(a, b, channels, count, length, 0, nullptr);
         case 2:
-            return FilterAll<2>(a, b, channels, count, length);
+            return FilterAll<2>(a, b, channels, count, length, 0, nullptr);
         case 3:
-            return FilterAll<3>(a, b, channels, count, length);
+            return FilterAll<3>(a, b, channels, count, length, 0, nullptr);
         case 4:
-            return FilterAll<4>(a, b, channels, count, length);
+            return FilterAll<4>(a, b, channels, count, length, 0, nullptr);
         case 5:
-            return FilterAll<5>(a, b, channels, count, length);
+            return FilterAll<5>(a, b, channels, count, length, 0, nullptr);
         case 6:
-            return FilterAll<6>(a, b, channels, count, length);
+            return FilterAll<6>(a, b, channels, count, length, 0, nullptr);
         case 7:
-            return FilterAll<7>(a, b, channels, count, length);
+            return FilterAll<7>(a, b, channels, count, length, 0, nullptr);
         default:
             return reference_kernels::FilterChannels(a, b, num_coeffs, channels, count, length);
+    }
+}
+
+CIHEAR_VECTOR_TARGETS void FilterChannelsFrom(const double* a, const double* b,
+                                              uint32_t num_coeffs, double* const* channels,
+                                              uint32_t count, uint32_t length, uint64_t start,
+                                              double* state) {
+    switch (num_coeffs) {
+        case 1:
+            return FilterAll<1>(a, b, channels, count, length, start, state);
+        case 2:
+            return FilterAll<2>(a, b, channels, count, length, start, state);
+        case 3:
+            return FilterAll<3>(a, b, channels, count, length, start, state);
+        case 4:
+            return FilterAll<4>(a, b, channels, count, length, start, state);
+        case 5:
+            return FilterAll<5>(a, b, channels, count, length, start, state);
+        case 6:
+            return FilterAll<6>(a, b, channels, count, length, start, state);
+        case 7:
+            return FilterAll<7>(a, b, channels, count, length, start, state);
+        default:
+            return reference_kernels::FilterChannelsFrom(a, b, num_coeffs, channels, count,
+                                                         length, start, state);
     }
 }
 
@@ -333,11 +470,30 @@ const uint32_t mixBlock = 64;
 CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels, uint32_t count,
                                        uint32_t length) {
     std::vector<double> sources(static_cast<size_t>(count) * mixBlock);
+    // Shortcut: each sample's outputs are a function of that sample's sources alone. A block
+    // whose sources all repeat the last sources mixed (bit for bit, channel by channel) repeats
+    // the last outputs.
+    std::vector<double> lastSources(count);
+    std::vector<double> lastOutputs(count);
+    bool haveLast = false;
     for (uint32_t n0 = 0; n0 < length; n0 += mixBlock) {
         const uint32_t m = std::min(mixBlock, length - n0);
         for (uint32_t s = 0; s < count; s++) {
             std::copy(channels[s] + n0, channels[s] + n0 + m, sources.data() + s * mixBlock);
         }
+        if (haveLast && subnormals::ShortcutsEnabled()) {
+            bool repeats = true;
+            for (uint32_t s = 0; s < count && repeats; s++) {
+                repeats = subnormals::AllSame(sources.data() + s * mixBlock, 0, m, lastSources[s]);
+            }
+            if (repeats) {
+                for (uint32_t i = 0; i < count; i++) {
+                    std::fill(channels[i] + n0, channels[i] + n0 + m, lastOutputs[i]);
+                }
+                continue;
+            }
+        }
+        CIHEAR_TALLY(count * subnormals::InRange(sources.data(), 0, int64_t(count) * mixBlock));
         for (uint32_t i = 0; i < count; i++) {
             double* y = channels[i] + n0;
             uint32_t j = 0;
@@ -366,6 +522,11 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
                 y[j] = acc;
             }
         }
+        for (uint32_t s = 0; s < count; s++) {
+            lastSources[s] = sources[s * mixBlock + m - 1];
+            lastOutputs[s] = channels[s][n0 + m - 1];
+        }
+        haveLast = true;
     }
 }
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "dsp/Subnormals.h"
+
 Signal* Normalizer::Run(Signal* input) {
     const uint32_t length = input->GetLength();
     Signal* output = new Signal(length, input->GetSampleRate());  // all zeros
@@ -17,9 +19,22 @@ Signal* Normalizer::Run(Signal* input) {
         return output;
     }
     const double g = 0.9999 * (1.0 / peak);
-    double* y = output->GetSamples();
-    for (uint32_t i = 0; i < length; i++) {
-        y[i] = x[i] * g;
-    }
+    Scale(x, output->GetSamples(), length, g);
     return output;
+}
+
+void Normalizer::Scale(const double* x, double* y, uint64_t length, double g) {
+    // Shortcut: a sample with the bits of the one before it gives the output before it (in
+    // silence the samples repeat one subnormal value).
+    double lastX = 0.0;
+    for (uint64_t i = 0; i < length; i++) {
+        const double v = x[i];
+        if (i > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(v, lastX)) {
+            y[i] = y[i - 1];
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(v));
+        lastX = v;
+        y[i] = v * g;
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "signal/DSP.h"
 
 // Scales a signal so that its largest magnitude becomes 0.9999; silence stays silent.
@@ -10,4 +12,7 @@ public:
     Normalizer& operator=(const Normalizer&) = delete;
 
     Signal* Run(Signal* input) override;
+
+    // y[i] = x[i] * g for every i (x and y may be the same array).
+    static void Scale(const double* x, double* y, uint64_t length, double g);
 };

@@ -60,6 +60,32 @@ void FilterChannels(const double* a, const double* b, uint32_t num_coeffs, doubl
     }
 }
 
+void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
+                        double* const* channels, uint32_t count, uint32_t length, uint64_t start,
+                        double* state) {
+    for (uint32_t c = 0; c < count; c++) {
+        double* xh = state + 16 * c;
+        double* yh = xh + 8;
+        for (uint32_t t = 0; t < length; t++) {
+            const double xn = channels[c][t];
+            double y = 0.0;
+            if (start + t >= num_coeffs) {
+                y = b[0] * xn;
+                for (uint32_t k = 1; k < num_coeffs; k++) {
+                    y = (b[k] * xh[k] - a[k] * yh[k]) + y;
+                }
+            }
+            for (uint32_t k = 7; k > 1; k--) {
+                xh[k] = xh[k - 1];
+                yh[k] = yh[k - 1];
+            }
+            xh[1] = xn;
+            yh[1] = y;
+            channels[c][t] = y;
+        }
+    }
+}
+
 void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length) {
     // One sample of every channel at a time: its sources are kept aside while the channels'
     // samples are overwritten with their sums.

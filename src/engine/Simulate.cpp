@@ -8,6 +8,8 @@
 #include "params/Parameters.h"
 #include "signal/Signal.h"
 #include "signal/SignalVector.h"
+#include "dsp/Parallel.h"
+#include "sim/BlockSimulation.h"
 #include "sim/Simulator.h"
 
 #ifndef CIHEAR_VERSION
@@ -33,17 +35,6 @@ void FillSelection(const SelectionRecord& record, cihear::Inspection& inspection
     }
 }
 
-void KeepEnvelopes(const SignalVector& envelopes, void* context) {
-    auto* inspection = static_cast<cihear::Inspection*>(context);
-    const size_t n = envelopes.GetLength();
-    const size_t length = n ? envelopes.GetSignal(0)->GetLength() : 0;
-    inspection->envelopes.resize(n * length);
-    for (size_t ch = 0; ch < n; ch++) {
-        const double* e = envelopes.GetSignal(static_cast<uint32_t>(ch))->GetSamples();
-        std::copy(e, e + length, inspection->envelopes.begin() + ch * length);
-    }
-}
-
 }  // namespace
 
 namespace engine {
@@ -60,20 +51,26 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
     if (options.inspect) {
         inspection.design = DescribeSimulator(*simulator, *parameters);
         inspection.channels = parameters->n_inserted_ch->GetValue();
-        simulator->GetAnalyzer()->SetSelectionRecord(&record);
+    }
+    simulator.reset();
+
+    // The simulation in blocks of time: memory bounded by the input and the output.
+    BlockSimulation blocks;
+    blocks.parameters = parameters.get();
+    blocks.sampleRate = cihear::kOutputRate;
+    blocks.random = &random;
+    blocks.threads = parallel::DefaultThreadCount();
+    if (options.inspect) {
+        blocks.selection = &record;
         if (options.envelopes) {
-            simulator->SetEnvelopeObserver(KeepEnvelopes, &inspection);
+            blocks.envelopes = &inspection.envelopes;
         }
     }
-
-    std::unique_ptr<Signal> output(simulator->Run(input.get()));
-    simulator.reset();
+    result.output = blocks.Run(input);
     input.reset();
     if (options.inspect) {
         FillSelection(record, inspection);
     }
-    const double* y = output->GetSamples();
-    result.output.assign(y, y + output->GetLength());
     return result;
 }
 

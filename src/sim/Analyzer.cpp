@@ -1,13 +1,18 @@
 #include "sim/Analyzer.h"
 
+#include <algorithm>
+
 #include "dsp/HilbertFIR_Detector.h"
 #include "dsp/Kernels.h"
+#include "dsp/Parallel.h"
 #include "dsp/RectLP_IIR_Detector.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 
 Analyzer::Analyzer(Parameters* parameters, unsigned long sampleRate)
-    : parameters(parameters), sampleRate(static_cast<uint32_t>(sampleRate)) {
+    : parameters(parameters),
+      sampleRate(static_cast<uint32_t>(sampleRate)),
+      threads(parallel::DefaultThreadCount()) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     detectors.resize(n);
     envelopes.reset(new SignalVector(n));
@@ -45,24 +50,30 @@ void Analyzer::CalculateFiltersFreq() {
 void Analyzer::SmoothEnvelopes() {
     // The same filter on every channel, all channels side by side, in place: the same samples
     // as smoothingFilter->Run on each, without a second copy of the envelopes.
+    // Groups of eight channels (one vector register's lanes) go to the threads.
     const uint32_t n = ChannelCount();
     std::vector<double*> channels(n);
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
     }
-    kernels::FilterChannels(smoothingFilter->GetA(), smoothingFilter->GetB(),
-                            smoothingFilter->GetNumCoeffs(), channels.data(), n,
-                            envelopes->GetSignal(0)->GetLength());
+    const uint32_t group = 8;
+    const uint32_t length = envelopes->GetSignal(0)->GetLength();
+    parallel::For(threads, (n + group - 1) / group, [&](uint32_t g) {
+        const uint32_t first = g * group;
+        kernels::FilterChannels(smoothingFilter->GetA(), smoothingFilter->GetB(),
+                                smoothingFilter->GetNumCoeffs(), channels.data() + first,
+                                std::min(group, n - first), length);
+    });
 }
 
 SignalVector* Analyzer::Run(Signal* input) {
     const uint32_t n = ChannelCount();
     envelopes.reset(new SignalVector(n));
-    for (uint32_t i = 0; i < n; i++) {
+    parallel::For(threads, n, [&](uint32_t i) {
         envelopes->SetSignal(i, detectors[i]
                                     ? detectors[i]->Run(input)
                                     : new Signal(input->GetLength(), input->GetSampleRate()));
-    }
+    });
     SmoothEnvelopes();
     N_of_M();
     SmoothEnvelopes();

@@ -60,6 +60,11 @@ public:
     // Where N_of_M records its frames (borrowed; null, the default, records nothing).
     void SetSelectionRecord(SelectionRecord* record) { selectionRecord = record; }
 
+    // The threads the channels are worked on by (at least 1; by default
+    // parallel::DefaultThreadCount() when the analyzer is built). The results do not depend on it.
+    void SetThreads(unsigned count) { threads = count ? count : 1; }
+    unsigned GetThreads() const { return threads; }
+
     // Channel i's detector (null when the method is unknown), and the smoothing low-pass.
     const EnvelopeDetector* GetDetector(uint32_t i) const { return detectors[i].get(); }
     const LP_FilterIIR& GetSmoothingFilter() const { return *smoothingFilter; }
@@ -84,4 +89,5 @@ private:
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
     SelectionRecord* selectionRecord = nullptr;
+    unsigned threads;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/Kernels.h"
+#include "dsp/Parallel.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 
@@ -120,9 +121,14 @@ void Analyzer::InteractionChannels() {
     }
     // Mixed in place, block by block, so the envelopes are never held twice. Every sample's
     // sum runs over the sources in ascending order, the own channel in its place.
-    std::vector<double*> channels(n);
-    for (uint32_t i = 0; i < n; i++) {
-        channels[i] = envelopes->GetSignal(i)->GetSamples();
-    }
-    kernels::MixChannels(w.data(), channels.data(), n, length);
+    // Each sample is mixed on its own, so the threads take stretches of time.
+    const uint32_t stretch = 1 << 14;
+    parallel::For(threads, (length + stretch - 1) / stretch, [&](uint32_t k) {
+        const uint32_t first = k * stretch;
+        std::vector<double*> channels(n);
+        for (uint32_t i = 0; i < n; i++) {
+            channels[i] = envelopes->GetSignal(i)->GetSamples() + first;
+        }
+        kernels::MixChannels(w.data(), channels.data(), n, std::min(stretch, length - first));
+    });
 }

@@ -24,6 +24,12 @@ public:
     // the caller.
     Signal* Run(Signal* input) override;
 
+    // The threads of both stages (see Analyzer::SetThreads); the output does not depend on it.
+    void SetThreads(unsigned count) {
+        analyzer->SetThreads(count);
+        synthesizer->SetThreads(count);
+    }
+
     Analyzer* GetAnalyzer() const { return analyzer.get(); }
     Synthesizer* GetSynthesizer() const { return synthesizer.get(); }
     // Called with the final envelopes between the analysis and the synthesis (null: not called).

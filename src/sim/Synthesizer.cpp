@@ -6,6 +6,8 @@
 #include "dsp/FilterIIR.h"
 #include "dsp/Kernels.h"
 #include "dsp/Normalizer.h"
+#include "dsp/Parallel.h"
+#include "dsp/Subnormals.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
@@ -14,7 +16,10 @@ Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
     : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random)
-    : parameters(parameters), sampleRate(static_cast<uint32_t>(sampleRate)), random(random) {
+    : parameters(parameters),
+      sampleRate(static_cast<uint32_t>(sampleRate)),
+      random(random),
+      threads(parallel::DefaultThreadCount()) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     lowFreq.reset(new double[n]);
     highFreq.reset(new double[n]);
@@ -52,17 +57,14 @@ void Synthesizer::CalculateFiltersFreq(double fLow, double fHigh, int n, double*
     CalculateBandLayout(fLow, fHigh, n, lowFreq, highFreq, centerFreq, bandwidth);
 }
 
-void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length) {
+void Synthesizer::ModulateChannel(Signal* e, RandomState& state, double* modulated,
+                                  uint32_t length) {
     const double s = parameters->synchronization->GetValue();
 
-    noiseGenerator.reset(new NoiseGenerator(length, sampleRate, random));
-    pulseGenerator.reset(new TrainPulseGenerator(e));
-    // The noise continues the one random sequence: channel i gets its i-th run of draws.
-    std::unique_ptr<Signal> noise(noiseGenerator->Generate());
-    std::unique_ptr<Signal> pulses(pulseGenerator->Generate());
-    noiseGenerator.reset();
-    pulseGenerator.reset();
-    double* nz = noise->GetSamples();
+    // The noise continues the sequence of `state`: channel i gets its i-th run of draws.
+    std::unique_ptr<Signal> noise(NoiseGenerator(length, sampleRate, &state).Generate());
+    std::unique_ptr<Signal> pulses(TrainPulseGenerator(e).Generate());
+    const double* nz = noise->GetSamples();
     const double* p = pulses->GetSamples();
 
     double energyNoise = 0.0;
@@ -76,19 +78,48 @@ void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t
     // times zero; its part of the carrier is left out instead.
     const double g = energyPulses > 0.0 ? std::sqrt(energyNoise / energyPulses) : 0.0;
 
-    // Blend the carriers and modulate by the envelope in one pass, over the noise, which is
-    // not needed afterwards.
-    double* modulated = nz;
-    const double* env = e->GetSamples();
-    for (uint32_t j = 0; j < length; j++) {
+    Modulate(e->GetSamples(), nz, p, g, s, modulated, length);
+}
+
+void Synthesizer::Modulate(const double* env, const double* nz, const double* p, double g,
+                           double s, double* modulated, uint32_t count) {
+    for (uint32_t j = 0; j < count; j++) {
         const double pulse = p[j] * g;
         const double carrier = nz[j] * (1.0 - s) + pulse * s;
+        // Shortcut: a finite envelope times a zero carrier is a zero whose sign is the product
+        // of the signs; in silence (no pulses, synchronization 1) the envelope rests on a
+        // subnormal value, which the product would otherwise read.
+        if (carrier == 0.0 && std::isfinite(env[j]) && subnormals::ShortcutsEnabled()) {
+            modulated[j] = std::signbit(env[j]) != std::signbit(carrier) ? -0.0 : 0.0;
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(env[j]) + subnormals::Is(carrier));
         modulated[j] = env[j] * carrier;
     }
-    pulses.reset();
+}
 
+void Synthesizer::AddAcoustic(double* r, const double* a, uint32_t count) {
+    // Shortcut: the same two operands as the sample before give its sum.
+    double lastR = 0.0;
+    double lastSum = 0.0;
+    for (uint32_t j = 0; j < count; j++) {
+        if (j > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(r[j], lastR) &&
+            subnormals::Same(a[j], a[j - 1])) {
+            r[j] = lastSum;
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(r[j]) + subnormals::Is(a[j]));
+        lastR = r[j];
+        lastSum = r[j] + a[j];
+        r[j] = lastSum;
+    }
+}
+
+void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length) {
+    std::unique_ptr<double[]> modulated(new double[length]);
+    ModulateChannel(e, *random, modulated.get(), length);
     // Band-limit and add to the sum in one pass: the band signal is never stored.
-    kernels::ConvolveAdd(filters[i]->GetCoeffs(), modulated, sum, length);
+    kernels::ConvolveAdd(filters[i]->GetCoeffs(), modulated.get(), sum, length);
 }
 
 Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
@@ -97,8 +128,41 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
     const uint32_t length = e0->GetLength();
 
     std::unique_ptr<Signal> sum(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
-    for (uint32_t i = 0; i < n; i++) {
-        SynthesizeChannel(i, envelopes->GetSignal(i), sum->GetSamples(), length);
+    if (threads <= 1 || n <= 1) {
+        for (uint32_t i = 0; i < n; i++) {
+            SynthesizeChannel(i, envelopes->GetSignal(i), sum->GetSamples(), length);
+        }
+    } else {
+        // Channel i's noise is the i-th stretch of `length` draws of the one sequence: its
+        // starting state is found by skipping the stretches before it. The channels are then
+        // synthesised in parallel, each into a band signal of its own, and the band signals are
+        // added to the sum in channel order, as the one-thread loop adds them.
+        std::vector<RandomState> states(n + 1);
+        states[0] = *random;
+        for (uint32_t i = 0; i < n; i++) {
+            states[i + 1] = states[i];
+            randn_skip(states[i + 1], length);
+        }
+        std::vector<std::unique_ptr<double[]>> bands(n);
+        double* total = sum->GetSamples();
+        parallel::ForOrdered(
+            threads, n,
+            [&](uint32_t i) {
+                std::unique_ptr<double[]> modulated(new double[length]);
+                ModulateChannel(envelopes->GetSignal(i), states[i], modulated.get(), length);
+                bands[i].reset(new double[length]);
+                kernels::Convolve(filters[i]->GetCoeffs(), modulated.get(), bands[i].get(),
+                                  length);
+            },
+            [&](uint32_t i) {
+                // The band's first samples are 0, which ConvolveAdd adds too.
+                const double* y = bands[i].get();
+                for (uint32_t j = 0; j < length; j++) {
+                    total[j] = total[j] + y[j];
+                }
+                bands[i].reset();
+            });
+        *random = states[n];
     }
 
     Normalizer normalizer;
@@ -117,9 +181,7 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
         double* r = result->GetSamples();
         const double* a = acoustic->GetSamples();
         const uint32_t common = std::min(length, acoustic->GetLength());
-        for (uint32_t j = 0; j < common; j++) {
-            r[j] = r[j] + a[j];
-        }
+        AddAcoustic(r, a, common);
         acoustic.reset();
         result.reset(normalizer.Run(result.get()));
     }

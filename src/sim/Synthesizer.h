@@ -36,6 +36,19 @@ public:
     void CalculateFiltersFreq(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
                               double* centerFreq, double* bandwidth);
 
+    // modulated[j] = env[j] * (nz[j] * (1 - s) + (p[j] * g) * s) for j < count: the blend of
+    // the carriers modulated by the envelope.
+    static void Modulate(const double* env, const double* nz, const double* p, double g, double s,
+                         double* modulated, uint32_t count);
+    // r[j] = r[j] + a[j] for j < count: the hearing aid's part added to the implant's.
+    static void AddAcoustic(double* r, const double* a, uint32_t count);
+
+    // The threads the channels are worked on by (at least 1; by default
+    // parallel::DefaultThreadCount() when the synthesizer is built). The results do not depend
+    // on it: each channel's noise is found at its place in the one random sequence.
+    void SetThreads(unsigned count) { threads = count ? count : 1; }
+    unsigned GetThreads() const { return threads; }
+
     const FilterHilbertSin& GetFilter(uint32_t i) const { return *filters[i]; }
 
     const double* GetLowFreq() const { return lowFreq.get(); }
@@ -48,16 +61,17 @@ private:
     // Adds the band-limited, modulated carrier of channel i with envelope e (length samples)
     // to sum.
     void SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length);
+    // The modulated carrier of channel i with envelope e (length samples), its noise drawn
+    // from `state`, into modulated.
+    void ModulateChannel(Signal* e, RandomState& state, double* modulated, uint32_t length);
 
     Parameters* parameters;
     std::vector<std::unique_ptr<FilterHilbertSin>> filters;
-    // The generators of the channel being synthesised; they live for that channel's step only.
-    std::unique_ptr<NoiseGenerator> noiseGenerator;
-    std::unique_ptr<TrainPulseGenerator> pulseGenerator;
     std::unique_ptr<double[]> lowFreq;
     std::unique_ptr<double[]> highFreq;
     std::unique_ptr<double[]> centerFreq;
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
     RandomState* random;
+    unsigned threads;
 };

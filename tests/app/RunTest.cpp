@@ -279,13 +279,15 @@ TEST_F(RunTest, RunningOutOfMemoryIsAnError) {
         GTEST_SKIP() << "address space limit not usable under a sanitizer";
     }
     // 1000000 samples at 1000 Hz, held 20 times: 20 million samples at 20000 Hz, which load
-    // within the limit but whose simulation needs several GB.
+    // within the limit but whose simulation at 10000 pulses/s on 50 channels keeps 50 levels
+    // for each of 10 million frames, 4 GB.
     Write("in.wav", Wav16(1, 1000, std::vector<short>(1000000, 1000)));
     ProgramRun run;
     {
         ScopedLimit limit(RLIMIT_AS, rlim_t(1) << 30);
         ASSERT_TRUE(limit.ok());
-        run = Run({"-i", "in.wav", "-o", "out.wav"});
+        run = Run({"-i", "in.wav", "-o", "out.wav", "-r", "10000", "--n_chan_ci", "50",
+                   "--n_inserted_ch", "50"});
     }
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, loading + "Done\nStarting simulation... ");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include "dsp/FilterFIR.h"
 #include "dsp/FilterIIR.h"
@@ -173,3 +175,42 @@ TEST(Synthesizer, OutputHasTheEnvelopesLength) {
 }
 
 }  // namespace
+
+// The shortcuts of the modulation and of the acoustic sum against their plain loops, with
+// zero carriers of either sign, subnormal and infinite envelopes and repeated operands.
+TEST(SynthesizerShortcuts, ModulateAndAddAcousticMatchThePlainLoops) {
+    const double tiny = 4.9406564584124654e-324;
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> envs = {0.0, -0.0, tiny, -tiny, 0.5, inf, -inf, 2 * tiny};
+    const std::vector<double> noises = {0.0, -0.0, 1.25, -0.75, tiny};
+    const std::vector<double> pulses = {0.0, -0.0, 0.5};
+    std::vector<double> env, nz, p;
+    for (double e : envs) {
+        for (double z : noises) {
+            for (double q : pulses) {
+                env.push_back(e);
+                nz.push_back(z);
+                p.push_back(q);
+            }
+        }
+    }
+    const uint32_t n = static_cast<uint32_t>(env.size());
+    for (double s : {0.0, 0.3, 1.0}) {
+        for (double g : {0.0, 2.0}) {
+            std::vector<double> out(n), plain(n);
+            Synthesizer::Modulate(env.data(), nz.data(), p.data(), g, s, out.data(), n);
+            for (uint32_t j = 0; j < n; j++) {
+                plain[j] = env[j] * (nz[j] * (1.0 - s) + (p[j] * g) * s);
+            }
+            EXPECT_EQ(0, std::memcmp(out.data(), plain.data(), n * sizeof(double)));
+        }
+    }
+    std::vector<double> r(env), a(nz.begin(), nz.end());
+    a.resize(n, tiny);
+    std::vector<double> plain(n);
+    for (uint32_t j = 0; j < n; j++) {
+        plain[j] = r[j] + a[j];
+    }
+    Synthesizer::AddAcoustic(r.data(), a.data(), n);
+    EXPECT_EQ(0, std::memcmp(r.data(), plain.data(), n * sizeof(double)));
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class Parameters;
+class Signal;
+struct RandomState;
+struct SelectionRecord;
+
+// The whole simulation (Simulator::Run) in blocks of time, in memory bounded by the input, the
+// output and a few values per channel and stimulation frame, never by whole envelopes.
+//
+// Two passes go through the chain. The first runs the analysis block by block (detection,
+// smoothing, N-of-M selection, smoothing, current spread; every filter carries its state from
+// block to block, the selection frames and the pulse-train windows cross block edges exactly)
+// and keeps what the selection decided, one value per channel and frame, together with the
+// energies of each channel's noise and pulse train over the whole length. The second rebuilds
+// the envelopes from the frames block by block and synthesises, the channels' bands added in
+// channel order into the output, which is peak-normalised (under eas, the low-passed input
+// added and normalised again) once it is whole. Every output sample has the bits that
+// Simulator::Run gives, for every block size and thread count.
+struct BlockSimulation {
+    Parameters* parameters = nullptr;  // borrowed
+    uint32_t sampleRate = 20000;
+    RandomState* random = nullptr;     // the noise continues this sequence (borrowed)
+    unsigned threads = 1;
+    uint32_t blockSize = 1 << 14;      // samples per block (any value from 1 up)
+    SelectionRecord* selection = nullptr;  // filled as Analyzer::N_of_M fills it, when given
+    std::vector<double>* envelopes = nullptr;  // channels x samples, row by row, when given
+
+    // The simulated output of input; input is released as soon as it is no longer needed
+    // (after the first pass, unless eas needs it to the end).
+    std::vector<double> Run(std::unique_ptr<Signal>& input);
+};
