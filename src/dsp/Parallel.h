@@ -12,6 +12,11 @@
 #include <exception>
 #include <mutex>
 
+#ifdef _OPENMP
+#include <pthread.h>
+#include <signal.h>
+#endif
+
 namespace parallel {
 
 // The thread count a simulation uses unless told otherwise: the environment variable
@@ -49,6 +54,31 @@ private:
     std::exception_ptr first;
 };
 
+#ifdef _OPENMP
+// Blocks the signals that end the program (SIGINT, SIGTERM, SIGHUP) in the calling thread
+// while a parallel loop runs, so that the threads the loop starts, which keep the mask they
+// start with, never take them: a signal sent to the process always reaches a thread of the
+// program's own, whose handlers (the output writer's clean-up) run where they expect to. A
+// signal arriving meanwhile waits until the loop is over.
+class QuietWorkers {
+public:
+    QuietWorkers() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        sigaddset(&ending, SIGINT);
+        sigaddset(&ending, SIGTERM);
+        sigaddset(&ending, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &ending, &saved);
+    }
+    ~QuietWorkers() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
+    QuietWorkers(const QuietWorkers&) = delete;
+    QuietWorkers& operator=(const QuietWorkers&) = delete;
+
+private:
+    sigset_t saved;
+};
+#endif
+
 // body(i) for every i in [0, count), on up to `threads` threads, each index taken by the next
 // free thread.
 template <typename F>
@@ -56,6 +86,7 @@ void For(unsigned threads, uint32_t count, F&& body) {
     Errors errors;
 #ifdef _OPENMP
     const int team = static_cast<int>(threads < count ? threads : count);
+    const QuietWorkers quiet;
 #pragma omp parallel for schedule(dynamic, 1) num_threads(team) if (team > 1)
     for (int64_t i = 0; i < static_cast<int64_t>(count); i++) {
         errors.Run([&] { body(static_cast<uint32_t>(i)); });
@@ -77,6 +108,7 @@ void ForOrdered(unsigned threads, uint32_t count, F&& body, G&& finish) {
     Errors errors;
 #ifdef _OPENMP
     const int team = static_cast<int>(threads < count ? threads : count);
+    const QuietWorkers quiet;
 #pragma omp parallel for ordered schedule(dynamic, 1) num_threads(team) if (team > 1)
     for (int64_t i = 0; i < static_cast<int64_t>(count); i++) {
         errors.Run([&] { body(static_cast<uint32_t>(i)); });
