@@ -9,6 +9,7 @@
 #include "dsp/Parallel.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
+#include "sim/Selection.h"
 
 void Analyzer::N_of_M() {
     const uint32_t n = ChannelCount();
@@ -37,28 +38,10 @@ void Analyzer::N_of_M() {
     for (int64_t c = 0; c < cycles; c++) {
         // Cycle 0 has an empty frame but still selects (and zeroes) at sample 0.
         const int64_t b = static_cast<int64_t>(std::floor(c * (fs / rate)));
-        std::fill(marks.begin(), marks.end(), 0);
         for (uint32_t ch = 0; ch < n; ch++) {
             values[ch] = x[ch][a];
         }
-        // Each pass looks strictly below the previous pick and keeps the lowest index among
-        // equal values, so of tied channels only the lowest-indexed can ever be marked.
-        double upper = 1e30;
-        for (uint32_t pass = 0; pass < nOn; pass++) {
-            double best = -1e30;
-            for (uint32_t ch = 0; ch < n; ch++) {
-                // Selects rather than branches: which channel wins is not predictable.
-                const double v = values[ch];
-                const bool better = (v > best) & (v < upper);
-                best = better ? v : best;
-                selected = better ? static_cast<int32_t>(ch) : selected;
-            }
-            upper = best;
-            marks[selected] = 1;
-            if (best == -1e30) {
-                break;  // no candidate left: every later pass would mark the same channel again
-            }
-        }
+        MarkStrongest(values.data(), n, nOn, selected, marks);
         for (uint32_t ch = 0; ch < n; ch++) {
             if (!marks[ch]) {
                 x[ch][a] = 0.0;

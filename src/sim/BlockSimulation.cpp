@@ -15,6 +15,7 @@
 #include "params/Parameters.h"
 #include "signal/Signal.h"
 #include "sim/Analyzer.h"
+#include "sim/Selection.h"
 #include "sim/Synthesizer.h"
 
 namespace {
@@ -287,22 +288,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
                         entered = true;
                     }
                     const uint64_t b = FrameEnd(c);
-                    std::fill(marks.begin(), marks.end(), 0);
-                    double upper = 1e30;
-                    for (uint32_t pass = 0; pass < nOn; pass++) {
-                        double best = -1e30;
-                        for (uint32_t ch = 0; ch < n; ch++) {
-                            const double v = values[ch];
-                            const bool better = (v > best) & (v < upper);
-                            best = better ? v : best;
-                            selected = better ? static_cast<int32_t>(ch) : selected;
-                        }
-                        upper = best;
-                        marks[selected] = 1;
-                        if (best == -1e30) {
-                            break;
-                        }
-                    }
+                    MarkStrongest(values.data(), n, nOn, selected, marks);
                     for (uint32_t ch = 0; ch < n; ch++) {
                         if (!marks[ch]) {
                             values[ch] = 0.0;
