@@ -6,6 +6,7 @@
 
 #include <cihear/cihear.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool stereo = data[4] & 1;
     const size_t count = (size - 5) / 2;
     std::vector<int16_t> raw(count);
-    std::memcpy(raw.data(), data + 5, count * 2);
+    if (count > 0) {  // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(raw.data(), data + 5, count * 2);
+    }
 
     std::vector<int16_t> mono = stereo ? cihear::MixStereo16(raw.data(), count / 2) : raw;
     const std::vector<double> x = cihear::FromPcm16(mono.data(), mono.size());
@@ -46,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     auto signal = std::make_unique<Signal>(static_cast<uint32_t>(x.size()), rate);
-    std::memcpy(signal->GetSamples(), x.data(), x.size() * sizeof(double));
+    std::copy(x.begin(), x.end(), signal->GetSamples());
     signal = engine::ToInternalRate(std::move(signal));
     const double expected = static_cast<double>(x.size()) * cihear::kOutputRate / rate;
     Require(std::fabs(signal->GetLength() - expected) <= expected * 0.01 + 25,
