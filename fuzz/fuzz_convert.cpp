@@ -7,6 +7,7 @@
 
 #include <cihear/cihear.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool stereo = data[4] & 1;
     const size_t count = (size - 5) / 2;
     std::vector<int16_t> raw(count);
-    std::memcpy(raw.data(), data + 5, count * 2);
+    if (count > 0) {
+        std::memcpy(raw.data(), data + 5, count * 2);  // an empty vector's data() may be null
+    }
 
     std::vector<int16_t> mono = stereo ? cihear::MixStereo16(raw.data(), count / 2) : raw;
     const std::vector<double> x = cihear::FromPcm16(mono.data(), mono.size());
@@ -48,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     auto signal = std::make_unique<Signal>(static_cast<uint32_t>(x.size()), rate);
-    std::memcpy(signal->GetSamples(), x.data(), x.size() * sizeof(double));
+    std::copy(x.begin(), x.end(), signal->GetSamples());
     Signal input(*signal);
     signal = engine::ToInternalRate(std::move(signal));
     if (rate != cihear::kOutputRate) {
