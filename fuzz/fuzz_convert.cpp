@@ -2,7 +2,8 @@
 // a channel count and 16-bit frames, through the stereo mix, the scaling, the rate conversion
 // (or its refusal) and the rounding for storing. Either the conversion is refused with a
 // message, or every converted sample is finite and within full scale, the length follows the
-// rate, and storing gives back the scaled input by the storing rule.
+// rate, the conversion (made in blocks) has the bits of the whole-signal Resampler's, and storing
+// gives back the scaled input by the storing rule.
 
 #include <cihear/cihear.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "dsp/Resampler.h"
 #include "engine/Engine.h"
 #include "signal/Signal.h"
 
@@ -30,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool stereo = data[4] & 1;
     const size_t count = (size - 5) / 2;
     std::vector<int16_t> raw(count);
-    if (count > 0) {  // an empty vector's data() may be null, which memcpy must not get
-        std::memcpy(raw.data(), data + 5, count * 2);
+    if (count > 0) {
+        std::memcpy(raw.data(), data + 5, count * 2);  // an empty vector's data() may be null
     }
 
     std::vector<int16_t> mono = stereo ? cihear::MixStereo16(raw.data(), count / 2) : raw;
@@ -50,7 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     auto signal = std::make_unique<Signal>(static_cast<uint32_t>(x.size()), rate);
     std::copy(x.begin(), x.end(), signal->GetSamples());
+    Signal input(*signal);
     signal = engine::ToInternalRate(std::move(signal));
+    if (rate != cihear::kOutputRate) {
+        const std::unique_ptr<Signal> whole(Resampler().Run(&input, cihear::kOutputRate));
+        Require(whole->GetLength() == signal->GetLength() &&
+                    whole->GetSampleRate() == signal->GetSampleRate() &&
+                    (signal->GetLength() == 0 ||
+                     std::memcmp(whole->GetSamples(), signal->GetSamples(),
+                                 signal->GetLength() * sizeof(double)) == 0),
+                "the conversion in blocks differs from the whole signal's");
+    }
     const double expected = static_cast<double>(x.size()) * cihear::kOutputRate / rate;
     Require(std::fabs(signal->GetLength() - expected) <= expected * 0.01 + 25,
             "the converted length does not follow the rate");

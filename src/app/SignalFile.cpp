@@ -1,5 +1,6 @@
 // Loading a WAV file into the simulation's signal and saving the result.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -10,6 +11,7 @@
 
 #include "app/Global.h"
 #include "app/cli.h"
+#include "dsp/BlockResampler.h"
 #include "engine/Engine.h"
 #include "signal/Signal.h"
 #include "wav/WaveFile.h"
@@ -56,22 +58,30 @@ Signal* read(const char* name) {
         return nullptr;
     }
 
-    const uint32_t n = wave.GetNumSamples();
-    const uint32_t rate = wave.GetSampleRate();
-    std::unique_ptr<Signal> signal(new Signal(n, rate));
+    // The frames are read, mixed and scaled a block at a time, straight into the conversion to
+    // the internal rate: only the converted signal is held whole.
     const uint32_t channels = wave.GetNumChannels();
-    std::vector<short> frames(static_cast<size_t>(n) * channels);
-    if (!wave.ReadSamples(frames.data(), n)) {  // n frames of `channels` samples
+    std::vector<short> frames;
+    const SampleSource next = [&](double* samples, uint32_t count) {
+        frames.resize(static_cast<size_t>(count) * channels);
+        if (!wave.ReadSamples(frames.data(), count)) {  // count frames of `channels` samples
+            return false;
+        }
+        if (channels == 2) {
+            const std::vector<int16_t> mono = cihear::MixStereo16(frames.data(), count);
+            frames.assign(mono.begin(), mono.end());
+        }
+        const std::vector<double> x = cihear::FromPcm16(frames.data(), count);
+        std::copy(x.begin(), x.end(), samples);
+        return true;
+    };
+    std::unique_ptr<Signal> signal =
+        ResampleInBlocks(wave.GetNumSamples(), wave.GetSampleRate(), cihear::kOutputRate, next);
+    if (!signal) {
         ReportError("could not read samples from file");
         return nullptr;
     }
-    if (channels == 2) {
-        std::vector<int16_t> mono = cihear::MixStereo16(frames.data(), n);
-        frames.assign(mono.begin(), mono.end());
-    }
-    const std::vector<double> x = cihear::FromPcm16(frames.data(), n);
-    std::copy(x.begin(), x.end(), signal->GetSamples());
-    return engine::ToInternalRate(std::move(signal)).release();
+    return signal.release();
 }
 
 bool save(Signal* signal, const char* name) {

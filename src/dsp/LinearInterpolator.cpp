@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "dsp/Subnormals.h"
-
 namespace {
 
 // Nearest integer, halves away from zero, saturated to the 32-bit range of sample rates.
@@ -22,41 +20,39 @@ Signal* LinearInterpolator::Run(Signal* input) {
     return new Signal(*input);
 }
 
+uint32_t LinearInterpolator::OutputRate(uint32_t inLength, uint32_t inRate, uint32_t length) {
+    if (length == inLength) {
+        return inRate;  // a copy
+    }
+    if (length == 0) {
+        return 0;
+    }
+    if (inLength == 0) {
+        return inRate;  // silence at the input's rate
+    }
+    const double ratio = static_cast<double>(length) / static_cast<double>(inLength);
+    return RoundRate(ratio * static_cast<double>(inRate));
+}
+
 Signal* LinearInterpolator::Run(Signal* input, unsigned long length) {
     const uint32_t n = static_cast<uint32_t>(length);
     const uint32_t inLength = input->GetLength();
-    const uint32_t inRate = input->GetSampleRate();
     if (n == inLength) {
         return Run(input);
     }
-    if (n == 0) {
-        return new Signal(0, 0);
+    Signal* output = new Signal(n, OutputRate(inLength, input->GetSampleRate(), n));
+    if (n == 0 || inLength == 0) {
+        return output;  // nothing, or silence
     }
-    if (inLength == 0) {
-        return new Signal(n, inRate);  // nothing to stretch: silence
-    }
-    const double ratio = static_cast<double>(n) / static_cast<double>(inLength);
-    Signal* output = new Signal(n, RoundRate(ratio * static_cast<double>(inRate)));
     const double* x = input->GetSamples();
     double* y = output->GetSamples();
     y[0] = x[0];
     y[n - 1] = x[inLength - 1];
 
-    const double step = static_cast<double>(inLength) / static_cast<double>(n);
+    const double step = Step(inLength, n);
     for (uint32_t i = 1; i + 1 < n; i++) {
-        const double p = static_cast<double>(i) * step;
-        const uint32_t c = static_cast<uint32_t>(std::ceil(p));
-        if (c >= inLength) {
-            y[i] = x[inLength - 1];  // past the last sample: hold it
-        } else if (subnormals::ShortcutsEnabled() && subnormals::Same(x[c - 1], x[c]) &&
-                   std::isfinite(x[c])) {
-            // Shortcut, exact for equal finite neighbours: their difference is +0, times the
-            // non-negative c - p is +0, and x[c] + 0 is x[c] (-0 + 0 being +0).
-            y[i] = x[c] == 0.0 ? 0.0 : x[c];
-        } else {
-            CIHEAR_TALLY(2 * subnormals::Is(x[c]) + subnormals::Is(x[c - 1]));
-            y[i] = x[c] + (static_cast<double>(c) - p) * (x[c - 1] - x[c]);
-        }
+        const Position at = At(i, step);
+        y[i] = at.c >= inLength ? x[inLength - 1] : Between(at, x[at.c - 1], x[at.c]);
     }
     return output;
 }

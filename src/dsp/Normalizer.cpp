@@ -1,5 +1,6 @@
 #include "dsp/Normalizer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -7,20 +8,23 @@
 
 Signal* Normalizer::Run(Signal* input) {
     const uint32_t length = input->GetLength();
-    Signal* output = new Signal(length, input->GetSampleRate());  // all zeros
-    const double* x = input->GetSamples();
+    Signal* output = new Signal(length, input->GetSampleRate());
+    Normalize(input->GetSamples(), output->GetSamples(), length);
+    return output;
+}
+
+void Normalizer::Normalize(const double* x, double* y, uint64_t length) {
     double peak = 0.0;
-    for (uint32_t i = 0; i < length; i++) {
+    for (uint64_t i = 0; i < length; i++) {
         if (std::fabs(x[i]) > peak) {
             peak = std::fabs(x[i]);
         }
     }
     if (peak == 0.0) {
-        return output;
+        std::fill(y, y + length, 0.0);
+        return;
     }
-    const double g = 0.9999 * (1.0 / peak);
-    Scale(x, output->GetSamples(), length, g);
-    return output;
+    Scale(x, y, length, 0.9999 * (1.0 / peak));
 }
 
 void Normalizer::Scale(const double* x, double* y, uint64_t length, double g) {

@@ -13,6 +13,10 @@ public:
 
     Signal* Run(Signal* input) override;
 
+    // What Run gives, over raw arrays: y[i] = x[i] * 0.9999 * (1 / peak), or +0 for every i
+    // when the peak magnitude is 0 (x and y may be the same array).
+    static void Normalize(const double* x, double* y, uint64_t length);
+
     // y[i] = x[i] * g for every i (x and y may be the same array).
     static void Scale(const double* x, double* y, uint64_t length, double g);
 };

@@ -1,8 +1,9 @@
 // The program's input and output steps on samples held in memory.
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
-#include "dsp/Resampler.h"
+#include "dsp/BlockResampler.h"
 #include "engine/Engine.h"
 #include "io/WaveOutput.h"
 #include "signal/Signal.h"
@@ -36,12 +37,20 @@ std::string Unconvertible(uint64_t frames, uint32_t rate) {
 }
 
 std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal) {
-    if (signal->GetSampleRate() != cihear::kOutputRate) {
-        Resampler resampler;
-        // The held signal fits 32-bit lengths: larger ones are refused by Unconvertible.
-        signal.reset(resampler.Run(signal.get(), cihear::kOutputRate));
+    if (signal->GetSampleRate() == cihear::kOutputRate) {
+        return signal;
     }
-    return signal;
+    // Converted in blocks, so that only the input and the result are held whole. The held
+    // signal fits 32-bit lengths: larger ones are refused by Unconvertible.
+    const double* x = signal->GetSamples();
+    uint32_t taken = 0;
+    const SampleSource next = [&](double* samples, uint32_t count) {
+        std::copy(x + taken, x + taken + count, samples);
+        taken += count;
+        return true;
+    };
+    return ResampleInBlocks(signal->GetLength(), signal->GetSampleRate(), cihear::kOutputRate,
+                            next);
 }
 
 }  // namespace engine

@@ -1,14 +1,17 @@
 // read and save on their own: the sample conversions in both directions.
 
+#include <cihear/cihear.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "app/RunTestUtil.h"
 #include "app/cli.h"
+#include "dsp/Resampler.h"
 #include "signal/Signal.h"
 
 using namespace runtest;
@@ -101,6 +104,41 @@ TEST_F(SignalFileTest, LowRatesAreConvertedWhileTheHeldSignalStaysSmall) {
     std::unique_ptr<Signal> long1000 = Loaded(Wav16(1, 1000, std::vector<short>(838861, 1000)));
     ASSERT_NE(long1000, nullptr);
     EXPECT_EQ(long1000->GetLength(), 16777220u);
+}
+
+// The file read block by block gives what the whole file, mixed, scaled and converted at once,
+// gives: the same bits, length and rate.
+TEST_F(SignalFileTest, ReadGivesTheWholeFilesConversion) {
+    struct Case {
+        uint16_t channels;
+        uint32_t rate;
+    };
+    const Case cases[] = {{1, 1},     {2, 8000},  {1, 16000}, {1, 20000},
+                          {2, 22050}, {2, 44100}, {1, 96000}};
+    for (const Case& c : cases) {
+        // Up to 3 frames, and more than one block of the file (65536 frames) where the rate
+        // allows it.
+        for (uint32_t frames : {0u, 1u, 2u, 3u, c.rate < 1000 ? 800u : 70001u}) {
+            SCOPED_TRACE(testing::Message() << c.channels << " x " << c.rate << " Hz, " << frames);
+            const std::vector<short> samples = runtest::Tone(c.rate, frames, c.channels);
+            std::vector<int16_t> mono(samples.begin(), samples.end());
+            if (c.channels == 2) {
+                mono = cihear::MixStereo16(mono.data(), frames);
+            }
+            const std::vector<double> x = cihear::FromPcm16(mono.data(), frames);
+            Signal input(frames, c.rate);
+            std::copy(x.begin(), x.end(), input.GetSamples());
+            std::unique_ptr<Signal> whole(Resampler().Run(&input, 20000));
+
+            std::unique_ptr<Signal> loaded = Loaded(Wav16(c.channels, c.rate, samples));
+            ASSERT_NE(loaded, nullptr);
+            ASSERT_EQ(loaded->GetLength(), whole->GetLength());
+            EXPECT_EQ(loaded->GetSampleRate(), whole->GetSampleRate());
+            EXPECT_EQ(std::memcmp(loaded->GetSamples(), whole->GetSamples(),
+                                  whole->GetLength() * sizeof(double)),
+                      0);
+        }
+    }
 }
 
 }  // namespace
