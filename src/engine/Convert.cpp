@@ -14,7 +14,7 @@ namespace {
 // few kilobytes at a rate of a few hertz would ask for gigabytes of memory and hours of work.
 // Holding is allowed up to 20 times (every rate from 1000 Hz up, where memory stays in
 // proportion to the input), and beyond that only while the held signal stays within 2^24
-// samples (14 minutes at 20000 Hz).
+// samples (14 minutes at 20000 Hz). A held signal must also fit 32-bit lengths.
 const uint64_t maxHoldFactor = 20;
 const uint64_t maxHeldSamples = uint64_t(1) << 24;
 
@@ -28,7 +28,10 @@ std::string Unconvertible(uint64_t frames, uint32_t rate) {
         why << "invalid sample rate (0 Hz)";
     } else if (rate < cihear::kOutputRate) {
         const double hold = std::ceil(static_cast<double>(cihear::kOutputRate) / rate);
-        if (hold > maxHoldFactor && frames * hold > maxHeldSamples) {
+        // Beyond 32-bit lengths the held signal cannot be made at all: the conversion would
+        // give nothing and the run an empty output, so that is refused too.
+        const double held = static_cast<double>(frames) * hold;
+        if ((hold > maxHoldFactor && held > maxHeldSamples) || held > 4294967295.0) {
             why << "cannot convert " << frames << " samples at " << rate << " Hz to "
                 << cihear::kOutputRate << " Hz: the sample rate is too low for that many samples";
         }

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/Engine.h"
+
 namespace {
 
 // A second of a harmonic complex with a gliding pitch and a pause, at `rate` Hz.
@@ -67,6 +69,16 @@ TEST(SimulateTest, ConcurrentSimulationsGiveWhatEachGivesAlone) {
         t.join();
     }
     EXPECT_EQ(together, alone);
+}
+
+TEST(SimulateTest, HeldSignalsBeyond32BitLengthsAreRefused) {
+    // 8000 Hz is held 3 times: 1.4 billion frames (a 2.9 GB file) would need 4.2 billion held
+    // samples, 1.5 billion would need more than 32-bit lengths hold.
+    EXPECT_EQ(engine::Unconvertible(1400000000, 8000), "");
+    EXPECT_EQ(engine::Unconvertible(1500000000, 8000),
+              "cannot convert 1500000000 samples at 8000 Hz to 20000 Hz: the sample rate is too "
+              "low for that many samples");
+    EXPECT_EQ(engine::Unconvertible(4000000000u, 44100), "");  // lowered, never held
 }
 
 TEST(SimulateTest, RefusesWhatItCannotConvert) {
