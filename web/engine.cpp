@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <new>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,26 +66,6 @@ val BandList(const std::vector<cihear::Band>& bands) {
     return list;
 }
 
-// Why the command line would refuse the opened file, in its words, or "" when it loads it.
-std::string Unloadable(const WaveFile& wave) {
-    std::ostringstream why;
-    const unsigned channels = wave.GetNumChannels();
-    if (channels != 1 && channels != 2) {
-        why << "unsupported number of channels (" << channels
-            << "); only mono and stereo are supported";
-    } else if (wave.GetSampleRate() == 0) {
-        why << engine::Unconvertible(wave.GetNumSamples(), 0);
-    } else if (wave.GetAvailableDataLength() < wave.GetDataLength()) {
-        why << "file is truncated: the data chunk declares " << wave.GetDataLength()
-            << " bytes but only " << wave.GetAvailableDataLength() << " follow";
-    } else if (wave.GetBitsPerChannel() != 16 || wave.GetBytesPerSample() != 2 * channels) {
-        why << "could not read samples from file";
-    } else {
-        why << engine::Unconvertible(wave.GetNumSamples(), wave.GetSampleRate());
-    }
-    return why.str();
-}
-
 }  // namespace
 
 // The parameters as the library describes them, in the order they are set.
@@ -130,7 +109,7 @@ val LoadWav(std::string path) {
     WaveFile wave;
     const bool opened = wave.OpenRead(path.c_str());
     result.set("wav", opened);
-    std::string why = opened ? Unloadable(wave) : "could not open file";
+    std::string why = opened ? engine::Unloadable(wave) : "could not open file";
     const uint32_t n = opened ? wave.GetNumSamples() : 0;
     const uint32_t channels = opened ? wave.GetNumChannels() : 0;
     std::vector<short> frames;

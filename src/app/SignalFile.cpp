@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,28 +21,6 @@ void ReportError(const std::string& text) {
     std::cerr << "error: " << text << std::endl;
 }
 
-// Why the opened file cannot be loaded, or an empty text when it can. Checked before any
-// sample memory is reserved, since the header alone decides how much that would be.
-std::string Unloadable(const WaveFile& wave) {
-    std::ostringstream why;
-    const unsigned channels = wave.GetNumChannels();
-    if (channels != 1 && channels != 2) {
-        why << "unsupported number of channels (" << channels
-            << "); only mono and stereo are supported";
-    } else if (wave.GetSampleRate() == 0) {
-        why << engine::Unconvertible(wave.GetNumSamples(), 0);
-    } else if (wave.GetAvailableDataLength() < wave.GetDataLength()) {
-        why << "file is truncated: the data chunk declares " << wave.GetDataLength()
-            << " bytes but only " << wave.GetAvailableDataLength() << " follow";
-    } else if (wave.GetBitsPerChannel() != 16 || wave.GetBytesPerSample() != 2 * channels) {
-        // Only 16-bit frames of one sample per channel are read.
-        why << "could not read samples from file";
-    } else {
-        why << engine::Unconvertible(wave.GetNumSamples(), wave.GetSampleRate());
-    }
-    return why.str();
-}
-
 }  // namespace
 
 Signal* read(const char* name) {
@@ -52,7 +29,7 @@ Signal* read(const char* name) {
         ReportError("could not open file");
         return nullptr;
     }
-    const std::string why = Unloadable(wave);
+    const std::string why = engine::Unloadable(wave);
     if (!why.empty()) {
         ReportError(why);
         return nullptr;

@@ -10,6 +10,7 @@
 class Parameters;
 class Signal;
 class Simulator;
+class WaveFile;
 
 namespace engine {
 
@@ -24,6 +25,11 @@ cihear::Settings ReadParameters(const Parameters& parameters);
 // can): a rate of 0, or a rate so low that holding every sample would need more memory than the
 // input justifies.
 std::string Unconvertible(uint64_t frames, uint32_t rate);
+
+// Why the program cannot load the opened WAV file, in its words ("unsupported number of
+// channels (3); ...", "file is truncated: ...", ...), or "" when it can. Judged from the header
+// alone, before any sample memory is reserved.
+std::string Unloadable(const WaveFile& wave);
 
 // Converts a signal at any rate to the internal rate (the signal itself when it has it).
 // Assumes Unconvertible() found nothing.
