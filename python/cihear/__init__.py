@@ -7,14 +7,37 @@
 
 cihear.PARAMETERS describes every simulation parameter (name, unit, default, range).
 """
+import importlib
+
 from ._core import MAX_SEED, OUTPUT_RATE, PARAMETERS, CascadeWarning, __version__, to_pcm16
-from ._atomic import write_wav16
-from ._io import simulate_file
-from ._simulate import simulate
-from . import plot
-from .analysis import Analysis, analyze
-from .report import report, report_text
-from .batch import batch
+
+# The rest is loaded on first use, so that `python3 -m cihear batch` over a finished corpus, or
+# a worker process, does not pay for numpy and matplotlib before it needs them.
+_LAZY = {
+    "write_wav16": "._atomic",
+    "simulate_file": "._io",
+    "simulate": "._simulate",
+    "plot": None,
+    "Analysis": "._analysis",
+    "analyze": "._analysis",
+    "report": "._report",
+    "report_text": "._report",
+    "batch": "._batch",
+}
+
+
+def __getattr__(name):
+    if name not in _LAZY:
+        raise AttributeError(f"module 'cihear' has no attribute '{name}'")
+    module = importlib.import_module(_LAZY[name] or "." + name, __name__)
+    value = module if _LAZY[name] is None else getattr(module, name)
+    globals()[name] = value
+    return value
+
+
+def __dir__():
+    return sorted(list(globals()) + list(_LAZY))
+
 
 __all__ = [
     "__version__",
@@ -26,5 +49,10 @@ __all__ = [
     "simulate_file",
     "to_pcm16",
     "write_wav16",
+    "batch",
+    "analyze",
+    "Analysis",
+    "report",
+    "report_text",
+    "plot",
 ]
-__all__ += ["batch"]

@@ -62,7 +62,7 @@ def _terminated(signum, frame):
 
 def main(argv=None):
     from . import _jobs
-    from .batch import Interrupted, batch
+    from ._batch import Interrupted, batch
 
     try:
         args = parser().parse_args(argv)

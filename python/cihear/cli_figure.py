@@ -87,7 +87,7 @@ def main(argv=None):
         from pathlib import Path
 
         from ._io import read_signal
-        from .analysis import analyze
+        from ._analysis import analyze
 
         size = _size(args.size)
         try:

@@ -10,7 +10,7 @@ import sys
 import warnings
 
 from . import PARAMETERS
-from .report import parameter_table
+from ._report import parameter_table
 
 SWITCH_WORDS = {"0": 0, "1": 1, "false": 0, "true": 1}
 
@@ -88,7 +88,7 @@ def main(argv=None):
     parameters, seed = simulation_options(args)
 
     def body():
-        from .report import render, report
+        from ._report import render, report
 
         r = report(seed=seed, **parameters)
         print(json.dumps(r, indent=2) if args.json else render(r))

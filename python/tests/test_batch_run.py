@@ -13,7 +13,7 @@ import pytest
 import soundfile as sf
 
 import cihear
-from cihear.batch import batch
+from cihear import batch
 from cihear.cli_batch import main
 
 

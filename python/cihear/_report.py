@@ -13,7 +13,7 @@ import warnings
 import numpy as np
 
 from . import _core
-from .analysis import Bands
+from ._analysis import Bands
 
 # How the program writes its output; the binding returns the samples before this step.
 OUTPUT_BIT_DEPTH = 16
