@@ -22,7 +22,7 @@ MAX_SEED = 2147483643
 
 
 @dataclasses.dataclass(frozen=True)
-class Spec:
+class Rule:
     """How one parameter is written and which values it takes."""
     name: str
     kind: str  # "real", "count" or "switch"
@@ -47,36 +47,36 @@ class Job:
         return stem == self.output.name and len(suffix) == 6
 
 
-def specs(table):
-    """The Specs of a parameter table such as cihear.PARAMETERS, in its order."""
+def rules(table):
+    """The rules of a parameter table such as cihear.PARAMETERS, in its order."""
     result = []
     for entry in table:
         get = entry.get if isinstance(entry, dict) else (lambda k, e=entry: getattr(e, k))
         kind = str(get("kind")).lower()
         kind = next((k for k in ("count", "switch") if k in kind), "real")
-        result.append(Spec(get("name"), kind, float(get("default")), float(get("min")),
+        result.append(Rule(get("name"), kind, float(get("default")), float(get("min")),
                            float(get("max"))))
     return result
 
 
-def parse_value(spec, text):
+def parse_value(rule, text):
     """The value of a parameter written as text, checked against its range."""
     text = str(text).strip()
-    if spec.kind == "switch" and text.lower() in ("true", "false"):
+    if rule.kind == "switch" and text.lower() in ("true", "false"):
         return int(text.lower() == "true")
     try:
         value = float(text)
     except ValueError:
-        raise ValueError(f"{spec.name}={text!r} is not a number") from None
-    if spec.kind == "switch" and value not in (0, 1):
-        raise ValueError(f"{spec.name}={text} must be 0 or 1 (or true/false)")
-    if spec.kind == "count" and value != int(value):
-        raise ValueError(f"{spec.name}={text} must be a whole number")
-    if not spec.min <= value <= spec.max:
+        raise ValueError(f"{rule.name}={text!r} is not a number") from None
+    if rule.kind == "switch" and value not in (0, 1):
+        raise ValueError(f"{rule.name}={text} must be 0 or 1 (or true/false)")
+    if rule.kind == "count" and value != int(value):
+        raise ValueError(f"{rule.name}={text} must be a whole number")
+    if not rule.min <= value <= rule.max:
         raise ValueError(
-            f"{spec.name}={text} is outside its range {format_value(spec.min)} to "
-            f"{format_value(spec.max)}")
-    return int(value) if spec.kind != "real" else value
+            f"{rule.name}={text} is outside its range {format_value(rule.min)} to "
+            f"{format_value(rule.max)}")
+    return int(value) if rule.kind != "real" else value
 
 
 def parse_seed(text, maximum=MAX_SEED):
@@ -103,22 +103,22 @@ class Settings:
     """Parses names and values against a parameter table; 'seed' is taken as well."""
 
     def __init__(self, table, max_seed=MAX_SEED):
-        self.specs = {spec.name: spec for spec in specs(table)}
+        self.rules = {rule.name: rule for rule in rules(table)}
         self.max_seed = max_seed
 
     def parse(self, name, text):
         name = name.strip()
         if name == "seed":
             return parse_seed(text, self.max_seed)
-        if name not in self.specs:
+        if name not in self.rules:
             raise ValueError(f"unknown parameter {name!r}; the parameters are "
-                             + ", ".join(list(self.specs) + ["seed"]))
-        return parse_value(self.specs[name], text)
+                             + ", ".join(list(self.rules) + ["seed"]))
+        return parse_value(self.rules[name], text)
 
     def complete(self, requested):
         """Every parameter's value: the requested ones, else the defaults."""
-        return {name: requested.get(name, parse_value(spec, spec.default))
-                for name, spec in self.specs.items()}
+        return {name: requested.get(name, parse_value(rule, rule.default))
+                for name, rule in self.rules.items()}
 
     def job(self, input, output, source, requested):
         requested = dict(requested)
@@ -238,9 +238,9 @@ def manifest_jobs(settings, manifest):
                 raise ValueError(f"{manifest}: no {required!r} column (the columns are "
                                  f"{', '.join(columns) or 'missing'})")
         for column in columns:
-            if column not in ("input", "output", "seed") and column not in settings.specs:
+            if column not in ("input", "output", "seed") and column not in settings.rules:
                 raise ValueError(f"{manifest}: unknown column {column!r}; the parameters "
-                                 f"are {', '.join(list(settings.specs) + ['seed'])}")
+                                 f"are {', '.join(list(settings.rules) + ['seed'])}")
         for row in reader:
             where = f"{manifest} line {reader.line_num}"
             if None in row:

@@ -434,10 +434,9 @@ CIHEAR_VECTOR_TARGETS void FilterChannels(const double* a, const double* b, uint
     }
 }
 
-CIHEAR_VECTOR_TARGETS void FilterChannelsFrom(const double* a, const double* b,
-                                              uint32_t num_coeffs, double* const* channels,
-                                              uint32_t count, uint32_t length, uint64_t start,
-                                              double* state) {
+CIHEAR_VECTOR_TARGETS void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
+                                              double* const* channels, uint32_t count,
+                                              uint32_t length, uint64_t start, double* state) {
     switch (num_coeffs) {
         case 1:
             return FilterAll<1>(a, b, channels, count, length, start, state);
@@ -454,8 +453,8 @@ CIHEAR_VECTOR_TARGETS void FilterChannelsFrom(const double* a, const double* b,
         case 7:
             return FilterAll<7>(a, b, channels, count, length, start, state);
         default:
-            return reference_kernels::FilterChannelsFrom(a, b, num_coeffs, channels, count,
-                                                         length, start, state);
+            return reference_kernels::FilterChannelsFrom(a, b, num_coeffs, channels, count, length,
+                                                         start, state);
     }
 }
 

@@ -3,12 +3,12 @@
 #include <limits>
 #include <new>
 
+#include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
 #include "engine/Engine.h"
 #include "params/Parameters.h"
 #include "signal/Signal.h"
 #include "signal/SignalVector.h"
-#include "dsp/Parallel.h"
 #include "sim/BlockSimulation.h"
 #include "sim/Simulator.h"
 

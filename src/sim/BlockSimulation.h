@@ -24,10 +24,10 @@ struct SelectionRecord;
 struct BlockSimulation {
     Parameters* parameters = nullptr;  // borrowed
     uint32_t sampleRate = 20000;
-    RandomState* random = nullptr;     // the noise continues this sequence (borrowed)
+    RandomState* random = nullptr;  // the noise continues this sequence (borrowed)
     unsigned threads = 1;
-    uint32_t blockSize = 1 << 14;      // samples per block (any value from 1 up)
-    SelectionRecord* selection = nullptr;  // filled as Analyzer::N_of_M fills it, when given
+    uint32_t blockSize = 1 << 14;              // samples per block (any value from 1 up)
+    SelectionRecord* selection = nullptr;      // filled as Analyzer::N_of_M fills it, when given
     std::vector<double>* envelopes = nullptr;  // channels x samples, row by row, when given
 
     // The simulated output of input; input is released as soon as it is no longer needed

@@ -81,8 +81,8 @@ void Synthesizer::ModulateChannel(Signal* e, RandomState& state, double* modulat
     Modulate(e->GetSamples(), nz, p, g, s, modulated, length);
 }
 
-void Synthesizer::Modulate(const double* env, const double* nz, const double* p, double g,
-                           double s, double* modulated, uint32_t count) {
+void Synthesizer::Modulate(const double* env, const double* nz, const double* p, double g, double s,
+                           double* modulated, uint32_t count) {
     for (uint32_t j = 0; j < count; j++) {
         const double pulse = p[j] * g;
         const double carrier = nz[j] * (1.0 - s) + pulse * s;
@@ -151,8 +151,7 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
                 std::unique_ptr<double[]> modulated(new double[length]);
                 ModulateChannel(envelopes->GetSignal(i), states[i], modulated.get(), length);
                 bands[i].reset(new double[length]);
-                kernels::Convolve(filters[i]->GetCoeffs(), modulated.get(), bands[i].get(),
-                                  length);
+                kernels::Convolve(filters[i]->GetCoeffs(), modulated.get(), bands[i].get(), length);
             },
             [&](uint32_t i) {
                 // The band's first samples are 0, which ConvolveAdd adds too.

@@ -16,7 +16,7 @@ bool SameState(const RandomState& a, const RandomState& b) {
 }  // namespace
 
 TEST(RandnSkip, LeavesTheStateDrawingLeaves) {
-    for (const uint32_t lead : {0u, 1u, 2u, 7u}) {          // draws before: iset 0 or 1
+    for (const uint32_t lead : {0u, 1u, 2u, 7u}) {  // draws before: iset 0 or 1
         for (const uint32_t count : {0u, 1u, 2u, 3u, 4u, 1001u, 70000u}) {
             RandomState drawn = SeededRandomState(12345);
             std::vector<double> out(lead + count + 5);

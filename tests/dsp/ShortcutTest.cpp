@@ -35,11 +35,21 @@ Samples Gappy(uint32_t length, int kind, std::mt19937_64& rng) {
             continue;
         }
         switch ((kind + phase) % 5) {
-            case 0: v[i] = 0.0; break;
-            case 1: v[i] = -0.0; break;
-            case 2: v[i] = (rng() & 1) ? 0.0 : -0.0; break;
-            case 3: v[i] = tiny; break;
-            default: v[i] = (i / 50) % 2 ? -tiny : 0.0; break;
+            case 0:
+                v[i] = 0.0;
+                break;
+            case 1:
+                v[i] = -0.0;
+                break;
+            case 2:
+                v[i] = (rng() & 1) ? 0.0 : -0.0;
+                break;
+            case 3:
+                v[i] = tiny;
+                break;
+            default:
+                v[i] = (i / 50) % 2 ? -tiny : 0.0;
+                break;
         }
     }
     return v;
@@ -110,9 +120,9 @@ TEST_F(Shortcuts, FiltersAtFixedPointsMatchThePlainLoops) {
     const LP_FilterIIR lp4(4, 20000.0, 350.0);
     const BP_FilterIIR bp3(3, 20000.0, 300.0, 396.411);
     const std::vector<Samples> inputs = Inputs(rng);
-    for (const FilterIIR* f : {static_cast<const FilterIIR*>(&lp2),
-                               static_cast<const FilterIIR*>(&lp4),
-                               static_cast<const FilterIIR*>(&bp3)}) {
+    for (const FilterIIR* f :
+         {static_cast<const FilterIIR*>(&lp2), static_cast<const FilterIIR*>(&lp4),
+          static_cast<const FilterIIR*>(&bp3)}) {
         for (uint32_t count : {1u, 5u, 9u}) {
             for (size_t k = 0; k + count <= inputs.size(); k += 6) {
                 const uint32_t n = static_cast<uint32_t>(inputs[k].size());
@@ -152,8 +162,8 @@ TEST_F(Shortcuts, FiltersAtFixedPointsMatchThePlainLoops) {
 TEST_F(Shortcuts, MixingMatchesThePlainLoop) {
     const std::vector<Samples> inputs = Inputs(rng);
     for (uint32_t count : {1u, 4u, 12u}) {
-        const double w[12] = {1.0, 0.3, 0.09, 0.027, 0.0081, 0.00243, 7e-4, 2e-4, 6e-5, 2e-5,
-                              5e-6, 1e-6};
+        const double w[12] = {1.0,  0.3,  0.09, 0.027, 0.0081, 0.00243,
+                              7e-4, 2e-4, 6e-5, 2e-5,  5e-6,   1e-6};
         const uint32_t n = 4000;
         std::vector<Samples> fast, plain;
         for (uint32_t c = 0; c < count; c++) {
@@ -199,8 +209,8 @@ TEST_F(Shortcuts, ScalingAndInterpolationMatchThePlainLoops) {
             for (uint32_t i = 1; i + 1 < m; i++) {
                 const double p = static_cast<double>(i) * step;
                 const uint32_t c = static_cast<uint32_t>(std::ceil(p));
-                plain[i] = c >= n ? x[n - 1]
-                                  : x[c] + (static_cast<double>(c) - p) * (x[c - 1] - x[c]);
+                plain[i] =
+                    c >= n ? x[n - 1] : x[c] + (static_cast<double>(c) - p) * (x[c - 1] - x[c]);
             }
             EXPECT_TRUE(SameBits(Samples(out->GetSamples(), out->GetSamples() + m), plain));
         }
