@@ -64,7 +64,7 @@ async function start() {
         $("input-status").textContent += `; this browser cannot play sound at ${input.rate} Hz`;
       }
       $("figures").hidden = false;
-      drawSpectrogram($("spec-in"), input.samples, input.rate);
+      drawSpectrogram($("spectrogram-in"), input.samples, input.rate);
       performance.measure("cihear: show the sound", { start: began });
       run();
     } catch (error) {
@@ -187,7 +187,7 @@ async function start() {
     $("position").disabled = false;
     $("position").max = player.duration.toFixed(2);
     if (Number($("loop-end").value) === 0) $("loop-end").value = player.duration.toFixed(2);
-    drawSpectrogram($("spec-out"), floats, outputRate);
+    drawSpectrogram($("spectrogram-out"), floats, outputRate);
     drawElectrodogram($("electrodogram"), result, result.pcm.length / outputRate);
     $("electrodogram").setAttribute("aria-label",
       `Electrodogram of ${result.channels} channels over ${(result.pcm.length / outputRate).toFixed(1)} s`);
@@ -275,10 +275,10 @@ async function start() {
   window.addEventListener("resize", () => {
     clearTimeout(resizeTimer);
     resizeTimer = setTimeout(() => {
-      if (state.input) drawSpectrogram($("spec-in"), state.input.samples, state.input.rate);
+      if (state.input) drawSpectrogram($("spectrogram-in"), state.input.samples, state.input.rate);
       if (state.result) {
         const floats = Float32Array.from(state.result.pcm, (v) => v / 32768);
-        drawSpectrogram($("spec-out"), floats, outputRate);
+        drawSpectrogram($("spectrogram-out"), floats, outputRate);
         drawElectrodogram($("electrodogram"), state.result, state.result.pcm.length / outputRate);
       }
       drawSelection();
