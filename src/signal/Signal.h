@@ -32,7 +32,7 @@ public:
     double AvgPower() const;
 
 private:
-    // The sample array comes from AllocateSamples (Signal.cpp) and goes back through this.
+    // The sample array comes from sample_memory::Allocate and goes back through this.
     struct FreeSamples {
         void operator()(double* p) const;
     };
