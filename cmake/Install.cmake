@@ -23,7 +23,6 @@ set(cihear_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/cihear)
 install(EXPORT cihearTargets NAMESPACE cihear:: DESTINATION ${cihear_cmake_dir})
 file(WRITE ${PROJECT_BINARY_DIR}/cihearConfig.cmake
      "include(CMakeFindDependencyMacro)\nfind_dependency(Threads)\n"
-     "find_package(OpenMP QUIET)\n"
      "include(\"\${CMAKE_CURRENT_LIST_DIR}/cihearTargets.cmake\")\n")
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/cihearConfigVersion.cmake
                                  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)

@@ -1,31 +1,30 @@
 #pragma once
 
 // The channels of a simulation, worked on by several threads at once. Each simulation holds its
-// own thread count and passes it to every loop; nothing here keeps state between calls. The
-// threads come from OpenMP (the compiler's own runtime); a build without OpenMP (the web build,
-// a module compiled without -fopenmp) runs every loop on the calling thread, in order.
+// own thread count (and, for its many short loops, its own Team of threads); nothing here keeps
+// state between calls. A build without threads (the web build, CIHEAR_PARALLEL off) runs every
+// loop on the calling thread, in order.
 //
 // Every loop body writes only what its own index owns, so the results do not depend on the
 // number of threads nor on which thread runs which index.
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
-
-#ifdef _OPENMP
-#include <pthread.h>
-#include <signal.h>
-#endif
+#include <thread>
+#include <vector>
 
 namespace parallel {
 
 // The thread count a simulation uses unless told otherwise: the environment variable
 // CIHEAR_THREADS when it holds a whole number from 1 to 1024, otherwise every core this process
-// may run on (its CPU affinity). Always 1 without OpenMP.
+// may run on (its CPU affinity). Always 1 in a build without threads.
 unsigned DefaultThreadCount();
 
 // Collects the first exception thrown by a loop body, to be rethrown on the calling thread once
-// the loop is over (an exception must not leave an OpenMP region).
+// the loop is over.
 class Errors {
 public:
     template <typename F>
@@ -54,50 +53,55 @@ private:
     std::exception_ptr first;
 };
 
-#ifdef _OPENMP
-// Blocks the signals that end the program (SIGINT, SIGTERM, SIGHUP) in the calling thread
-// while a parallel loop runs, so that the threads the loop starts, which keep the mask they
-// start with, never take them: a signal sent to the process always reaches a thread of the
-// program's own, whose handlers (the output writer's clean-up) run where they expect to. A
-// signal arriving meanwhile waits until the loop is over.
-class QuietWorkers {
+// The calling thread and size - 1 helper threads, started with the team and ended with it. A
+// loop's indices are taken one at a time by whichever thread is free, the calling thread among
+// them; the call returns once every index is done, without waiting for a helper that took none
+// (on a busy machine a helper may not get a core for a while). Between loops a helper waits
+// briefly and then sleeps. The helpers never take the signals that end the program (SIGINT,
+// SIGTERM, SIGHUP), so those always reach a thread of the program's own, whose handlers (the
+// output writer's clean-up) run where they expect to.
+class Team {
 public:
-    QuietWorkers() {
-        sigset_t ending;
-        sigemptyset(&ending);
-        sigaddset(&ending, SIGINT);
-        sigaddset(&ending, SIGTERM);
-        sigaddset(&ending, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &ending, &saved);
+    explicit Team(unsigned size);
+    ~Team();
+    Team(const Team&) = delete;
+    Team& operator=(const Team&) = delete;
+
+    unsigned Size() const { return static_cast<unsigned>(helpers.size()) + 1; }
+
+    // body(i) for every i in [0, count).
+    template <typename F>
+    void For(uint32_t count, F&& body) {
+        Errors errors;
+        auto run = [&](uint32_t i) { errors.Run([&] { body(i); }); };
+        if (helpers.empty() || count <= 1) {
+            for (uint32_t i = 0; i < count; i++) {
+                run(i);
+            }
+        } else {
+            Dispatch(count, &Call<decltype(run)>, &run);
+        }
+        errors.Rethrow();
     }
-    ~QuietWorkers() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
-    QuietWorkers(const QuietWorkers&) = delete;
-    QuietWorkers& operator=(const QuietWorkers&) = delete;
+
+    struct Shared;  // the state the threads share (Parallel.cpp)
 
 private:
-    sigset_t saved;
-};
-#endif
+    template <typename G>
+    static void Call(void* f, uint32_t i) {
+        (*static_cast<G*>(f))(i);
+    }
+    void Dispatch(uint32_t count, void (*function)(void*, uint32_t), void* context);
 
-// body(i) for every i in [0, count), on up to `threads` threads, each index taken by the next
-// free thread.
+    std::unique_ptr<Shared> shared;
+    std::vector<std::thread> helpers;
+};
+
+// body(i) for every i in [0, count), on up to `threads` threads of a team made for this loop.
 template <typename F>
 void For(unsigned threads, uint32_t count, F&& body) {
-    Errors errors;
-#ifdef _OPENMP
-    const int team = static_cast<int>(threads < count ? threads : count);
-    const QuietWorkers quiet;
-#pragma omp parallel for schedule(dynamic, 1) num_threads(team) if (team > 1)
-    for (int64_t i = 0; i < static_cast<int64_t>(count); i++) {
-        errors.Run([&] { body(static_cast<uint32_t>(i)); });
-    }
-#else
-    (void)threads;
-    for (uint32_t i = 0; i < count; i++) {
-        errors.Run([&] { body(i); });
-    }
-#endif
-    errors.Rethrow();
+    Team team(threads < count ? threads : count);
+    team.For(count, body);
 }
 
 // body(i) for every i in [0, count) in parallel as For does, and finish(i) after body(i), one
@@ -106,28 +110,19 @@ void For(unsigned threads, uint32_t count, F&& body) {
 template <typename F, typename G>
 void ForOrdered(unsigned threads, uint32_t count, F&& body, G&& finish) {
     Errors errors;
-#ifdef _OPENMP
-    const int team = static_cast<int>(threads < count ? threads : count);
-    const QuietWorkers quiet;
-#pragma omp parallel for ordered schedule(dynamic, 1) num_threads(team) if (team > 1)
-    for (int64_t i = 0; i < static_cast<int64_t>(count); i++) {
-        errors.Run([&] { body(static_cast<uint32_t>(i)); });
-#pragma omp ordered
-        {
-            if (!errors.Failed()) {
-                errors.Run([&] { finish(static_cast<uint32_t>(i)); });
-            }
+    std::atomic<uint32_t> turn(0);
+    For(threads, count, [&](uint32_t i) {
+        errors.Run([&] { body(i); });
+        // Index i is taken only after every smaller one, whose thread is never waiting for a
+        // larger one: the turn always comes.
+        while (turn.load(std::memory_order_acquire) != i) {
+            std::this_thread::yield();
         }
-    }
-#else
-    (void)threads;
-    for (uint32_t i = 0; i < count && !errors.Failed(); i++) {
-        errors.Run([&] {
-            body(i);
-            finish(i);
-        });
-    }
-#endif
+        if (!errors.Failed()) {
+            errors.Run([&] { finish(i); });
+        }
+        turn.store(i + 1, std::memory_order_release);
+    });
     errors.Rethrow();
 }
 
