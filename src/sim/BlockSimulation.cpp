@@ -104,6 +104,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     sample_memory::Buffer frameValues = sample_memory::MakeBuffer(static_cast<size_t>(cycles) * n);
     sample_memory::Buffer tail = sample_memory::MakeBuffer(static_cast<size_t>(L - tailStart) * n);
 
+    parallel::Team team(threads);
     Rows rows(n, B);
     std::vector<int64_t> holding(B);  // the cycle holding each sample of the block, or -1
     const uint32_t groups = (n + group - 1) / group;
@@ -116,7 +117,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     // The current spread mixes every channel's sample with the other channels' same sample: a
     // slice of the block per task.
     auto MixParts = [&](uint32_t m) {
-        return std::max<uint32_t>(1, std::min<uint32_t>(threads, (m + 1023) / 1024));
+        return std::max<uint32_t>(1, std::min<uint32_t>(team.Size(), (m + 1023) / 1024));
     };
     auto Mix = [&](uint32_t m, uint32_t parts, uint32_t k) {
         const uint32_t first = static_cast<uint32_t>(uint64_t(m) * k / parts);
@@ -137,12 +138,12 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
         // any other task of the loop is unfinished: the draw fills the threads' idle time
         // instead of holding up a loop of its own.
         auto Loop = [&](uint32_t count, auto&& body) {
-            if (threads == 1 || noise.Done()) {
-                parallel::For(threads, count, body);
+            if (team.Size() == 1 || noise.Done()) {
+                team.For(count, body);
                 return;
             }
             std::atomic<uint32_t> pending(count);
-            parallel::For(threads, count + 1, [&](uint32_t task) {
+            team.For(count + 1, [&](uint32_t task) {
                 if (task == 0) {
                     while (pending.load(std::memory_order_acquire) > 0 && !noise.Done()) {
                         noise.Draw(512);
@@ -168,7 +169,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
 
         for (uint64_t b0 = 0; b0 < L; b0 += B) {
             const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
-            if (threads == 1) {
+            if (team.Size() == 1) {
                 noise.Draw(uint64_t{n} * m);
             }
             // Detection, a channel per task, straight into its row (a Hilbert detector's first
@@ -297,7 +298,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
                 clock.Run(b0 + t, [](int64_t, uint64_t, uint64_t) {});
                 holding[t] = clock.Holding(b0 + t);
             }
-            parallel::For(threads, groups, [&](uint32_t gi) {
+            team.For(groups, [&](uint32_t gi) {
                 for (uint32_t ch = gi * group; ch < std::min(n, (gi + 1) * group); ch++) {
                     double* e = rows.envelope[ch];
                     for (uint32_t t = 0; t < m; t++) {
@@ -308,14 +309,14 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
                 Smooth(smoothState2, gi, b0, m);
             });
             const uint32_t parts = MixParts(m);
-            parallel::For(threads, parts, [&](uint32_t k) { Mix(m, parts, k); });
+            team.For(parts, [&](uint32_t k) { Mix(m, parts, k); });
 
             // Every channel's stream is at the same place, so every band covers the same
             // positions [from, upto).
             const uint64_t from = pulses[0].Next();
             const uint64_t upto = pulses[0].ReadyAt(b0 + m);
             const uint32_t k = static_cast<uint32_t>(upto - from);  // at most m + 251 < room
-            parallel::For(threads, n, [&](uint32_t i) {
+            team.For(n, [&](uint32_t i) {
                 if (envelopes) {
                     std::copy(rows.envelope[i], rows.envelope[i] + m,
                               envelopes->begin() + static_cast<ptrdiff_t>(i * L + b0));
@@ -339,7 +340,7 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
             });
             // The bands added in channel order, a slice of the positions per task.
             const uint32_t slices = MixParts(k);
-            parallel::For(threads, k == 0 ? 0 : slices, [&](uint32_t s) {
+            team.For(k == 0 ? 0 : slices, [&](uint32_t s) {
                 const uint32_t first = static_cast<uint32_t>(uint64_t(k) * s / slices);
                 const uint32_t end = static_cast<uint32_t>(uint64_t(k) * (s + 1) / slices);
                 double* o = out.data() + from;
