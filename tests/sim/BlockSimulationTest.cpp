@@ -96,7 +96,7 @@ TEST(BlockSimulation, EveryBlockSizeAndThreadCountGivesTheWholeRunsBits) {
                 if (block < 300 && length > 500) {
                     continue;  // tiny blocks are slow; the short inputs cover them
                 }
-                for (unsigned threads : {1u, 3u}) {
+                for (unsigned threads : {1u, 2u, 3u}) {
                     const Whole blocks = RunBlocks(p.get(), x, block, threads);
                     EXPECT_TRUE(SameBits(whole.output, blocks.output))
                         << "length " << length << " setting " << setting << " block " << block
