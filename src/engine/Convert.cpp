@@ -87,6 +87,15 @@ std::vector<double> FromPcm16(const int16_t* samples, size_t count) {
 int16_t ToPcm16(double sample) {
     const double y = sample * 32768.0;
     const double c = std::ceil(y + 0.5);
+    if (std::fabs(y) < 0x1p52) {
+        // The same steps in integers: c - 0.5 is exact and its truncation k a whole number of at
+        // most 53 bits, whose remainder modulo 65536 (with the sign of k, as fmod gives it) the
+        // integer division gives directly, without fmod's cost.
+        const int64_t k = static_cast<int64_t>(c - 0.5);
+        const int64_t low = k % 65536;
+        const int bits = static_cast<int>(low < 0 ? low + 65536 : low);
+        return static_cast<int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
+    }
     const double low = std::fmod(std::trunc(c - 0.5), 65536.0);  // exact, sign of the integer
     if (!std::isfinite(low)) {
         return 0;

@@ -112,6 +112,53 @@ TEST(SimulateTest, PcmStepsFollowTheFileRules) {
     EXPECT_EQ(cihear::ToPcm16(NAN), 0);
 }
 
+// The 16-bit conversion's integer shortcut gives what its floating-point steps give (round half
+// up, then the low 16 bits of the integer, two's complement), for every magnitude and sign.
+TEST(SimulateTest, PcmConversionShortcutMatchesTheFloatingPointSteps) {
+    auto steps = [](double sample) -> int16_t {
+        const double y = sample * 32768.0;
+        const double c = std::ceil(y + 0.5);
+        const double low = std::fmod(std::trunc(c - 0.5), 65536.0);
+        if (!std::isfinite(low)) {
+            return 0;
+        }
+        const int bits = static_cast<int>(low < 0.0 ? low + 65536.0 : low);
+        return static_cast<int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
+    };
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  INFINITY,
+                                  -INFINITY,
+                                  NAN,
+                                  0x1p52 / 32768.0,
+                                  -0x1p52 / 32768.0,
+                                  0x1p53 / 32768.0,
+                                  1e300,
+                                  -1e300,
+                                  4.9e-324};
+    // Every half step around the clipping points and the 16-bit wrap, and a little either side.
+    for (double base : {0.0, 32767.0, 32768.0, 65535.0, 65536.0, 0x1p51, 0x1p52 - 8.0}) {
+        for (double sign : {1.0, -1.0}) {
+            for (double step = -4.0; step <= 4.0; step += 0.5) {
+                const double y = sign * (base + step);
+                for (double nudge : {0.0, 1e-9, -1e-9}) {
+                    values.push_back((y + nudge) / 32768.0);
+                }
+            }
+        }
+    }
+    uint64_t state = 12345;
+    for (int i = 0; i < 200000; i++) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double mantissa = static_cast<double>(state >> 11) * 0x1p-53;
+        const int exponent = static_cast<int>((state >> 3) % 80) - 30;
+        values.push_back((state & 1 ? -1.0 : 1.0) * std::ldexp(mantissa, exponent));
+    }
+    for (double v : values) {
+        ASSERT_EQ(cihear::ToPcm16(v), steps(v)) << v;
+    }
+}
+
 // The electrodogram is read off the same run that makes the output.
 TEST(InspectionTest, ElectrodogramFollowsTheSelection) {
     const auto x = Speechlike(20000);
