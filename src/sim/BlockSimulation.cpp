@@ -24,7 +24,7 @@
 namespace {
 
 const uint32_t numTaps = FilterFIR::num_taps;
-const uint32_t group = 8;  // channels per vector of the IIR kernel
+const uint32_t vectorWidth = 8;  // channels per vector of the IIR kernel
 
 // Every channel's working rows for one block, in one allocation: its envelope (with numTaps
 // samples of room before it), its pulses, envelope and noise as the pulse stream hands them out,
@@ -107,6 +107,11 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     parallel::Team team(threads);
     Rows rows(n, B);
     std::vector<int64_t> holding(B);  // the cycle holding each sample of the block, or -1
+    // The channels in groups of at most a vector's width, as many groups as keep every thread
+    // busy (12 channels on 2 threads: two groups of 6, not 8 and 4).
+    const uint32_t vectors = (n + vectorWidth - 1) / vectorWidth;
+    const uint32_t wanted = std::min(n, (vectors + team.Size() - 1) / team.Size() * team.Size());
+    const uint32_t group = (n + wanted - 1) / wanted;
     const uint32_t groups = (n + group - 1) / group;
     auto Smooth = [&](std::vector<double>& state, uint32_t gi, uint64_t b0, uint32_t m) {
         const uint32_t first = gi * group;
