@@ -35,7 +35,9 @@ struct Rows {
           room(block + 512),
           stride(numTaps + block + 3 * room + 2 * (numTaps + room)),
           memory(sample_memory::MakeBuffer(size_t{n} * stride)) {
-        std::fill(memory.get(), memory.get() + size_t{n} * stride, 0.0);
+        // Not initialised: every row is written before it is read (pass 2 clears the samples
+        // before each modulated carrier itself), and its pages are first touched by the
+        // parallel loops rather than all here by one thread.
         for (uint32_t i = 0; i < n; i++) {
             envelope.push_back(memory.get() + size_t{i} * stride + numTaps);
         }
