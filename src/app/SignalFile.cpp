@@ -11,6 +11,7 @@
 #include "app/Global.h"
 #include "app/cli.h"
 #include "dsp/BlockResampler.h"
+#include "dsp/Resampler.h"
 #include "engine/Engine.h"
 #include "signal/Signal.h"
 #include "wav/WaveFile.h"
@@ -23,20 +24,26 @@ void ReportError(const std::string& text) {
 
 }  // namespace
 
-Signal* read(const char* name) {
-    WaveFile wave;
-    if (!wave.OpenRead(name)) {
+bool OpenInput(const char* name, OpenedInput& input) {
+    if (!input.wave.OpenRead(name)) {
         ReportError("could not open file");
-        return nullptr;
+        return false;
     }
-    const std::string why = engine::Unloadable(wave);
+    const std::string why = engine::Unloadable(input.wave);
     if (!why.empty()) {
         ReportError(why);
-        return nullptr;
+        return false;
     }
+    const Resampler::Plan plan = Resampler::PlanRun(
+        input.wave.GetNumSamples(), input.wave.GetSampleRate(), cihear::kOutputRate);
+    input.length = plan.possible ? plan.length : 0;
+    return true;
+}
 
+std::unique_ptr<Signal> LoadInput(OpenedInput& input) {
     // The frames are read, mixed and scaled a block at a time, straight into the conversion to
     // the internal rate: only the converted signal is held whole.
+    WaveFile& wave = input.wave;
     const uint32_t channels = wave.GetNumChannels();
     std::vector<short> frames;
     const SampleSource next = [&](double* samples, uint32_t count) {
@@ -56,9 +63,16 @@ Signal* read(const char* name) {
         ResampleInBlocks(wave.GetNumSamples(), wave.GetSampleRate(), cihear::kOutputRate, next);
     if (!signal) {
         ReportError("could not read samples from file");
+    }
+    return signal;
+}
+
+Signal* read(const char* name) {
+    OpenedInput input;
+    if (!OpenInput(name, input)) {
         return nullptr;
     }
-    return signal.release();
+    return LoadInput(input).release();
 }
 
 bool save(Signal* signal, const char* name) {

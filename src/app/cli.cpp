@@ -65,14 +65,29 @@ int RunSimulation(const CliOptions& o, const cihear::Settings& settings) {
     // Flushed, so that whoever watches a long run sees which phase it is in.
     std::cout << "Starting... "
               << "Loading input signal... " << std::flush;
-    std::unique_ptr<Signal> input(read(o.input.c_str()));
-    if (!input) {
+    OpenedInput input;
+    if (!OpenInput(o.input.c_str(), input)) {
         return -1;
     }
-    std::cout << "Done" << std::endl << "Starting simulation... " << std::flush;
-    // The settings are already effective: the refusals happen in the parameter set, as before.
-    std::vector<double> output =
-        engine::SimulateInternal(std::move(input), settings, cihear::Options()).output;
+    // The samples are loaded on one of the simulation's threads while another starts drawing
+    // the noise. The settings are already effective: the refusals happen in the parameter set.
+    std::vector<double> output;
+    try {
+        output = engine::SimulateLoading(
+                     input.length,
+                     [&] {
+                         std::unique_ptr<Signal> signal = LoadInput(input);
+                         if (signal) {
+                             std::cout << "Done" << std::endl
+                                       << "Starting simulation... " << std::flush;
+                         }
+                         return signal;
+                     },
+                     settings, cihear::Options())
+                     .output;
+    } catch (const BlockSimulation::LoadFailed&) {
+        return -1;
+    }
     std::cout << "Done" << std::endl << "Writing to file... " << std::flush;
     if (!SaveSamples(output.data(), static_cast<uint32_t>(output.size()), o.output.c_str())) {
         return -1;

@@ -3,7 +3,10 @@
 #include <cihear/cihear.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "wav/WaveFile.h"
 
 class Parameters;
 class Signal;
@@ -24,6 +27,15 @@ int cliMain(int argc, char* argv[]);
 // caller, converted to gInternalSampleRate when the file has another rate. On failure prints an
 // "error: " line to standard error and returns null.
 Signal* read(const char* name);
+
+// read in two steps, with the same "error: " lines: the file opened and its header checked, and
+// the length its signal will have; then the samples loaded.
+struct OpenedInput {
+    WaveFile wave;
+    uint32_t length = 0;  // samples at the internal rate
+};
+bool OpenInput(const char* name, OpenedInput& input);
+std::unique_ptr<Signal> LoadInput(OpenedInput& input);
 
 // Writes count samples as a 16-bit mono WAV file at gInternalSampleRate, like save.
 bool SaveSamples(const double* samples, uint32_t count, const char* name);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "sim/BlockSimulation.h"
+
 class Parameters;
 class Signal;
 class Simulator;
@@ -41,5 +43,11 @@ cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& paramet
 // Simulates a signal at the internal rate with effective settings; the signal is consumed.
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
                                 const cihear::Options& options);
+
+// The same for the signal `load` gives, expected to have `length` samples: it is loaded on one
+// of the simulation's threads while another already draws the noise. Throws
+// BlockSimulation::LoadFailed when load gives none.
+cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
+                               const cihear::Settings& settings, const cihear::Options& options);
 
 }  // namespace engine

@@ -41,6 +41,13 @@ namespace engine {
 
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
                                 const cihear::Options& options) {
+    const uint64_t length = input->GetLength();
+    return SimulateLoading(
+        length, [&input] { return std::move(input); }, settings, options);
+}
+
+cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
+                               const cihear::Settings& settings, const cihear::Options& options) {
     cihear::Result result;
     std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
@@ -66,8 +73,7 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
             blocks.envelopes = &inspection.envelopes;
         }
     }
-    result.output = blocks.Run(input);
-    input.reset();
+    result.output = blocks.Run(length, load);
     if (options.inspect) {
         FillSelection(record, inspection);
     }

@@ -58,11 +58,51 @@ struct Rows {
 }  // namespace
 
 std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
-    const uint64_t L = input->GetLength();
+    const uint64_t length = input->GetLength();
+    return Run(length, [&input] { return std::move(input); });
+}
+
+std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
+    parallel::Team team(threads);
+
+    // The noise is one sequential draw. With one thread it is drawn a block's share at a time;
+    // with more, every loop of pass 1 (and the loading before it) gets one more task, which
+    // draws the noise while any other task of the loop is unfinished: the draw fills the
+    // threads' idle time instead of holding up a loop of its own.
+    block::NoiseChain noise(*random, n, expected);
+    auto Loop = [&](uint32_t count, auto&& body) {
+        if (team.Size() == 1 || noise.Done()) {
+            team.For(count, body);
+            return;
+        }
+        std::atomic<uint32_t> pending(count);
+        team.For(count + 1, [&](uint32_t task) {
+            if (task == 0) {
+                while (pending.load(std::memory_order_acquire) > 0 && !noise.Done()) {
+                    noise.Draw(512);
+                }
+                return;
+            }
+            struct Finished {  // also when the body throws
+                std::atomic<uint32_t>& pending;
+                ~Finished() { pending.fetch_sub(1, std::memory_order_release); }
+            } finished{pending};
+            body(task - 1);
+        });
+    };
+
+    std::unique_ptr<Signal> input;
+    Loop(1, [&](uint32_t) { input = load(); });
+    if (!input) {
+        throw LoadFailed();
+    }
+    const uint64_t L = input->GetLength();
     if (L == 0) {
-        input.reset();
         return {};
+    }
+    if (L != expected) {
+        noise = block::NoiseChain(*random, n, L);  // drawn again for the length there is
     }
     const uint32_t B =
         static_cast<uint32_t>(std::max<uint64_t>(1, std::min<uint64_t>(blockSize, L)));
@@ -106,7 +146,6 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     sample_memory::Buffer frameValues = sample_memory::MakeBuffer(static_cast<size_t>(cycles) * n);
     sample_memory::Buffer tail = sample_memory::MakeBuffer(static_cast<size_t>(L - tailStart) * n);
 
-    parallel::Team team(threads);
     Rows rows(n, B);
     std::vector<int64_t> holding(B);  // the cycle holding each sample of the block, or -1
     // The channels in groups of at most a vector's width, as many groups as keep every thread
@@ -137,31 +176,8 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     };
 
     // ---- Pass 1: the analysis, the frames, the energies ------------------------------------
-    block::NoiseChain noise(*random, n, L);
     std::vector<double> pulseEnergy(n, 0.0);
     {
-        // The noise is one sequential draw. With one thread it is drawn a block's share at a
-        // time; with more, every loop of the pass gets one more task, which draws the noise while
-        // any other task of the loop is unfinished: the draw fills the threads' idle time
-        // instead of holding up a loop of its own.
-        auto Loop = [&](uint32_t count, auto&& body) {
-            if (team.Size() == 1 || noise.Done()) {
-                team.For(count, body);
-                return;
-            }
-            std::atomic<uint32_t> pending(count);
-            team.For(count + 1, [&](uint32_t task) {
-                if (task == 0) {
-                    while (pending.load(std::memory_order_acquire) > 0 && !noise.Done()) {
-                        noise.Draw(512);
-                    }
-                    return;
-                }
-                body(task - 1);
-                pending.fetch_sub(1, std::memory_order_release);
-            });
-        };
-
         const double* x = input->GetSamples();
         std::vector<double> smoothState1(16 * n, 0.0), smoothState2(16 * n, 0.0);
         std::vector<double> bpState(16 * n, 0.0), lpState(16 * n, 0.0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,4 +34,11 @@ struct BlockSimulation {
     // The simulated output of input; input is released as soon as it is no longer needed
     // (after the first pass, unless eas needs it to the end).
     std::vector<double> Run(std::unique_ptr<Signal>& input);
+
+    // The same for the signal `load` gives, called on one of the simulation's threads while
+    // another already draws the noise for a signal of `expected` samples (drawn again should the
+    // signal have another length). Throws LoadFailed when load gives none.
+    using Loader = std::function<std::unique_ptr<Signal>()>;
+    struct LoadFailed {};
+    std::vector<double> Run(uint64_t expected, const Loader& load);
 };
