@@ -111,3 +111,35 @@ TEST(BlockSimulation, EveryBlockSizeAndThreadCountGivesTheWholeRunsBits) {
         }
     }
 }
+
+TEST(BlockSimulation, LoadingBesideTheNoiseGivesTheSameBits) {
+    const std::vector<double> x = WithGaps(9001);
+    std::unique_ptr<Parameters> p(ChannelParams(12, 12));
+    const Whole whole = RunWhole(p.get(), x);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        // The length the header promised, and wrong ones: the noise is then drawn again.
+        for (uint64_t expected : {uint64_t{9001}, uint64_t{9006}, uint64_t{8000}, uint64_t{0}}) {
+            RandomState random = SeededRandomState(3);
+            BlockSimulation b;
+            b.parameters = p.get();
+            b.sampleRate = kRate;
+            b.random = &random;
+            b.threads = threads;
+            b.blockSize = 2000;
+            const std::vector<double> out =
+                b.Run(expected, [&] { return std::unique_ptr<Signal>(MakeSignal(x)); });
+            EXPECT_TRUE(SameBits(whole.output, out))
+                << "threads " << threads << " expected " << expected;
+        }
+        // A load that fails: nothing simulated, the sequence left where it was.
+        RandomState random = SeededRandomState(3);
+        const RandomState before = random;
+        BlockSimulation b;
+        b.parameters = p.get();
+        b.random = &random;
+        b.threads = threads;
+        EXPECT_THROW(b.Run(9001, [] { return std::unique_ptr<Signal>(); }),
+                     BlockSimulation::LoadFailed);
+        EXPECT_EQ(std::memcmp(&before, &random, sizeof random), 0);
+    }
+}
