@@ -15,6 +15,7 @@
 #include "dsp/RectLP_IIR_Detector.h"
 #include "dsp/Resampler.h"
 #include "dsp/TrainPulseGenerator.h"
+#include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 #include "sim/Simulator.h"
@@ -109,11 +110,12 @@ void Analyzer_InteractionChannels(benchmark::State& state) {
 }
 
 // randn() one call at a time, and the block fill of the noise generator: the same values.
-void Randn(benchmark::State& state, void (*draw)(double*, uint32_t)) {
+void Randn(benchmark::State& state, void (*draw)(RandomState&, double*, uint32_t)) {
     const uint32_t draws = 1 << 20;
     std::vector<double> out(draws);
+    RandomState random;
     for (auto _ : state) {
-        draw(out.data(), draws);
+        draw(random, out.data(), draws);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
