@@ -55,4 +55,18 @@ void AdviseHugePages(void* p, size_t bytes) {
 #endif
 }
 
+void Populate(void* p, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + page - 1) / page * page;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) / page * page;
+    if (end > begin) {
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 }  // namespace sample_memory

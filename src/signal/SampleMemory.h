@@ -27,4 +27,9 @@ inline Buffer MakeBuffer(size_t count) {
 // just small.
 void AdviseHugePages(void* p, size_t bytes);
 
+// Has the kernel provide the whole 4 KiB pages of [p, p + bytes) now, ready to be written, where
+// it can (Linux 5.14 and later); several threads can share a large array's first touch this way.
+// Best effort: otherwise the pages come on first touch, as always.
+void Populate(void* p, size_t bytes);
+
 }  // namespace sample_memory

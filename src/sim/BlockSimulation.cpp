@@ -297,9 +297,16 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
     for (uint32_t i = 0; i < n; i++) {
         gains[i] = pulseEnergy[i] > 0.0 ? std::sqrt(noise.Energy(i) / pulseEnergy[i]) : 0.0;
     }
+    // The output's pages are provided by every thread at once, before its zeros are written.
     std::vector<double> out;
     out.reserve(L);
     sample_memory::AdviseHugePages(out.data(), L * sizeof(double));
+    const uint32_t slices = team.Size();
+    team.For(slices, [&](uint32_t k) {
+        const uint64_t first = L * k / slices / 262144 * 262144;  // whole 2 MiB pages
+        const uint64_t end = k + 1 == slices ? L : L * (k + 1) / slices / 262144 * 262144;
+        sample_memory::Populate(out.data() + first, (end - first) * sizeof(double));
+    });
     out.resize(L, 0.0);
     if (envelopes) {
         envelopes->assign(static_cast<size_t>(L) * n, 0.0);
@@ -378,18 +385,30 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
     }
 
     // ---- The whole output: peak normalisation, and under eas the hearing aid's part ----------
+    // A slice of the output per thread: the largest magnitude of each (the peak is the largest
+    // of those, whatever the order), then each scaled.
     auto Normalize = [&]() {
-        double peak = 0.0;
-        for (const double v : out) {
-            if (std::fabs(v) > peak) {
-                peak = std::fabs(v);
+        const uint32_t parts = team.Size();
+        auto First = [&](uint32_t k) { return L * k / parts; };
+        std::vector<double> peaks(parts, 0.0);
+        team.For(parts, [&](uint32_t k) {
+            double peak = 0.0;
+            for (uint64_t j = First(k); j < First(k + 1); j++) {
+                if (std::fabs(out[j]) > peak) {
+                    peak = std::fabs(out[j]);
+                }
             }
-        }
-        if (peak == 0.0) {
-            std::fill(out.begin(), out.end(), 0.0);
-            return;
-        }
-        Normalizer::Scale(out.data(), out.data(), L, 0.9999 * (1.0 / peak));
+            peaks[k] = peak;
+        });
+        const double peak = *std::max_element(peaks.begin(), peaks.end());
+        team.For(parts, [&](uint32_t k) {
+            double* y = out.data() + First(k);
+            if (peak == 0.0) {
+                std::fill(y, out.data() + First(k + 1), 0.0);
+            } else {
+                Normalizer::Scale(y, y, First(k + 1) - First(k), 0.9999 * (1.0 / peak));
+            }
+        });
     };
     Normalize();
     if (eas) {
