@@ -320,6 +320,16 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
             noiseStates.push_back(noise.Start(i));
             std::fill(rows.Modulated(i), rows.Modulated(i) + numTaps, 0.0);
         }
+        // At synchronization 1 the carrier is the pulse train alone: noise * (1 - 1) is a zero,
+        // and a zero plus the pulse (never negative) is the pulse, bit for bit, whatever the
+        // noise. Its energy (pass 1) still sets the pulses' gain, but its values need not be
+        // drawn again: any finite values give the same carrier.
+        const bool noiseHeard = sync != 1.0;
+        if (!noiseHeard) {
+            for (uint32_t i = 0; i < n; i++) {
+                std::fill(rows.Noise(i), rows.Noise(i) + rows.room, 0.0);
+            }
+        }
         block::FrameClock clock(cycles, fs, rate);
         for (uint64_t b0 = 0; b0 < L; b0 += B) {
             const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
@@ -356,7 +366,9 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
                     return;
                 }
                 pulses[i].Pull(upto, rows.Pulses(i), rows.Held(i));
-                kernels::Randn(noiseStates[i], rows.Noise(i), k);
+                if (noiseHeard) {
+                    kernels::Randn(noiseStates[i], rows.Noise(i), k);
+                }
                 double* mod = rows.Modulated(i);
                 double* band = rows.Band(i);
                 Synthesizer::Modulate(rows.Held(i), rows.Noise(i), rows.Pulses(i), gains[i], sync,
