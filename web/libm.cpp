@@ -34,15 +34,27 @@ namespace {
 
 #ifdef CIHEAR_LIBM_CHECK
 using Wide = __float128;
-Wide WideSin(Wide x) { return sinq(x); }
-Wide WideCos(Wide x) { return cosq(x); }
-Wide WideTan(Wide x) { return tanq(x); }
+Wide WideSin(Wide x) {
+    return sinq(x);
+}
+Wide WideCos(Wide x) {
+    return cosq(x);
+}
+Wide WideTan(Wide x) {
+    return tanq(x);
+}
 #else
 static_assert(sizeof(long double) == 16, "long double is IEEE binary128 in WebAssembly");
 using Wide = long double;
-Wide WideSin(Wide x) { return sinl(x); }
-Wide WideCos(Wide x) { return cosl(x); }
-Wide WideTan(Wide x) { return tanl(x); }
+Wide WideSin(Wide x) {
+    return sinl(x);
+}
+Wide WideCos(Wide x) {
+    return cosl(x);
+}
+Wide WideTan(Wide x) {
+    return tanl(x);
+}
 #endif
 
 // pi/2 = kPio2_1 + kPio2_2 + kPio2_3 + kPio2_4 within 2^-160. The first three have at most 33
@@ -135,8 +147,8 @@ bool FastSinCos(double x, bool cosine, double* y) {
     // about twice the result, so its error counts relative to the result.
     const double h2 = th * th;
     const double cm = -0.5 * h2 + (h2 * h2 * (1.0 / 24.0 - h2 * (1.0 / 720.0)) - rl * th);
-    const double sl = rl + (th * h2 * (-1.0 / 6.0 + h2 * (1.0 / 120.0 - h2 * (1.0 / 5040.0))) -
-                            0.5 * rl * h2);
+    const double sl =
+        rl + (th * h2 * (-1.0 / 6.0 + h2 * (1.0 / 120.0 - h2 * (1.0 / 5040.0))) - 0.5 * rl * h2);
     // sin(x) = +-sin(r) or +-cos(r) by the quadrant; cos(x) = sin(x + pi/2).
     const int n = static_cast<int>(static_cast<int64_t>(k) & 3) + (cosine ? 1 : 0);
     const Table& table = SinCosTable();
@@ -156,8 +168,7 @@ bool FastSinCos(double x, bool cosine, double* y) {
     }
     const Pair p = TwoProduct(v.hi, th);
     const Pair h = TwoSum(u.hi, p.hi);
-    const double l =
-        h.lo + p.lo + u.lo + v.lo * th + v.hi * sl + u.hi * cm;
+    const double l = h.lo + p.lo + u.lo + v.lo * th + v.hi * sl + u.hi * cm;
     // h.hi + l is within about 2^-70 |h.hi| of the exact value; when both ends of a band of
     // 2^-63 |h.hi| around it round alike, so does the exact value.
 #ifdef CIHEAR_LIBM_CHECK
