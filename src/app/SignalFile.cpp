@@ -85,8 +85,8 @@ bool SaveSamples(const double* x, uint32_t n, const char* name) {
     std::unique_ptr<int16_t[]> samples(new int16_t[std::max<uint32_t>(n, 1)]);
     const uint32_t parts = n < (1u << 16) ? 1 : parallel::DefaultThreadCount();
     parallel::For(parts, parts, [&](uint32_t k) {
-        const uint32_t end = static_cast<uint32_t>(uint64_t{n} * (k + 1) / parts);
-        for (uint32_t i = static_cast<uint32_t>(uint64_t{n} * k / parts); i < end; i++) {
+        const auto end = static_cast<uint32_t>(parallel::SliceStart(n, k + 1, parts));
+        for (auto i = static_cast<uint32_t>(parallel::SliceStart(n, k, parts)); i < end; i++) {
             samples[i] = cihear::ToPcm16(x[i]);
         }
     });

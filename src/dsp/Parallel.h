@@ -97,6 +97,11 @@ private:
     std::vector<std::thread> helpers;
 };
 
+// Where slice k of `parts` equal slices of [0, total) starts (slice k ends where k + 1 starts).
+inline uint64_t SliceStart(uint64_t total, uint32_t k, uint32_t parts) {
+    return total * k / parts;
+}
+
 // body(i) for every i in [0, count), on up to `threads` threads of a team made for this loop.
 template <typename F>
 void For(unsigned threads, uint32_t count, F&& body) {

@@ -166,8 +166,8 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
         return std::max<uint32_t>(1, std::min<uint32_t>(team.Size(), (m + 1023) / 1024));
     };
     auto Mix = [&](uint32_t m, uint32_t parts, uint32_t k) {
-        const uint32_t first = static_cast<uint32_t>(uint64_t(m) * k / parts);
-        const uint32_t end = static_cast<uint32_t>(uint64_t(m) * (k + 1) / parts);
+        const auto first = static_cast<uint32_t>(parallel::SliceStart(m, k, parts));
+        const auto end = static_cast<uint32_t>(parallel::SliceStart(m, k + 1, parts));
         std::vector<double*> r(n);
         for (uint32_t i = 0; i < n; i++) {
             r[i] = rows.envelope[i] + first;
@@ -303,8 +303,10 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
     sample_memory::AdviseHugePages(out.data(), L * sizeof(double));
     const uint32_t slices = team.Size();
     team.For(slices, [&](uint32_t k) {
-        const uint64_t first = L * k / slices / 262144 * 262144;  // whole 2 MiB pages
-        const uint64_t end = k + 1 == slices ? L : L * (k + 1) / slices / 262144 * 262144;
+        const uint64_t page = 262144;  // samples in 2 MiB
+        const uint64_t first = parallel::SliceStart(L, k, slices) / page * page;
+        const uint64_t end =
+            k + 1 == slices ? L : parallel::SliceStart(L, k + 1, slices) / page * page;
         sample_memory::Populate(out.data() + first, (end - first) * sizeof(double));
     });
     out.resize(L, 0.0);
@@ -383,8 +385,8 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
             // The bands added in channel order, a slice of the positions per task.
             const uint32_t slices = MixParts(k);
             team.For(k == 0 ? 0 : slices, [&](uint32_t s) {
-                const uint32_t first = static_cast<uint32_t>(uint64_t(k) * s / slices);
-                const uint32_t end = static_cast<uint32_t>(uint64_t(k) * (s + 1) / slices);
+                const auto first = static_cast<uint32_t>(parallel::SliceStart(k, s, slices));
+                const auto end = static_cast<uint32_t>(parallel::SliceStart(k, s + 1, slices));
                 double* o = out.data() + from;
                 for (uint32_t i = 0; i < n; i++) {
                     const double* y = rows.Band(i) + numTaps;
@@ -401,7 +403,7 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
     // of those, whatever the order), then each scaled.
     auto Normalize = [&]() {
         const uint32_t parts = team.Size();
-        auto First = [&](uint32_t k) { return L * k / parts; };
+        auto First = [&](uint32_t k) { return parallel::SliceStart(L, k, parts); };
         std::vector<double> peaks(parts, 0.0);
         team.For(parts, [&](uint32_t k) {
             double peak = 0.0;
