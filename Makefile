@@ -21,8 +21,10 @@ configure:
 build: deps-demo configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-demo: build
-	./$(BUILD)/cihear -i examples/speech.wav -o output.wav
+# The demo builds only the program it runs (make test builds everything).
+demo: deps-demo configure
+	@cmake --build $(BUILD) -j$(JOBS) --target cihear
+	@scripts/demo $(BUILD)
 
 test: deps
 	@$(MAKE) --no-print-directory build
