@@ -13,23 +13,32 @@ import numpy as np
 from .cli_report import Parser, add_simulation_options, run, simulation_options
 
 
+def _carrier(synchronization):
+    if synchronization == 0:
+        return "noise carrier"
+    if synchronization == 1:
+        return "pulse-train carrier"
+    return f"carrier {1 - synchronization:g} noise + {synchronization:g} pulses"
+
+
 def key_parameters(analysis, name):
-    """One line: the input's name and the settings a reader needs to read the figure."""
+    """One line: the input's name and the other settings a reader needs to read the figure
+    (plot.summary gives the counts and the rate)."""
     from . import __version__
 
     p = analysis.parameters
     seed = "default seed" if analysis.seed is None else f"seed {analysis.seed}"
-    return (f"{name} · cihear {__version__} · {analysis.channels} channels "
-            f"{analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
-            f"{p['n_on']} of {analysis.channels} at {p['rate']:g} pulses/s · "
+    return (f"{name} · bands {analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
             f"envelope {'Hilbert' if p['envelope_detection'] == 0 else 'rectified + low-pass'}"
-            f" · spread {p['interact_decay']:g} mm · synchronization {p['synchronization']:g}"
-            + (f" · eas below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
-            + (" · frequency shift" if p["freq_shift"] else "") + f" · {seed}")
+            f" · current spread {p['interact_decay']:g} mm · {_carrier(p['synchronization'])}"
+            + (f" · acoustic hearing (EAS) below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
+            + (" · frequency shift to the electrodes' places" if p["freq_shift"] else "")
+            + f" · {seed} · cihear {__version__}")
 
 
 def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
-    """The one-page figure (a matplotlib Figure, not registered with pyplot)."""
+    """The one-page figure (a matplotlib Figure, not registered with pyplot): plot.summary as
+    its title, the other settings as its caption."""
     from matplotlib.figure import Figure
 
     from . import plot
@@ -38,10 +47,9 @@ def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
     top, middle, bottom = fig.subplots(3, 1, gridspec_kw={"height_ratios": [1, 1.4, 1]})
     plot.spectrograms(signal, sample_rate, analysis, ax=(top, bottom), time_range=time_range)
     plot.electrodogram(analysis, ax=middle, time_range=time_range)
-    for ax in (top, bottom):
-        ax.set_title(ax.get_title().replace(",", ": spectrogram with", 1))
-    line = textwrap.fill(key_parameters(analysis, name), width=max(40, size_px[0] // 8))
-    fig.suptitle(line, fontsize="medium")
+    fig.suptitle(plot.summary(analysis), fontsize="x-large")
+    caption = textwrap.fill(key_parameters(analysis, name), width=max(40, size_px[0] // 7))
+    fig.supxlabel(caption, fontsize="medium")
     return fig
 
 
