@@ -1,10 +1,13 @@
-"""python3 -m cihear inspect -i INPUT -o FIGURE.png [options] [--csv FILE] [--from S --to S]
+"""python3 -m cihear inspect -i INPUT -o FIGURE.png [options] [--csv FILE] [--audio FILE.wav]
+[--from S --to S]
 
 Simulates INPUT and draws one page: the input's spectrogram, the electrodogram, the output's
 spectrogram and a line of the key parameters; --csv also writes the electrodogram, one row per
-frame (its start time in seconds, then one level per channel, 0 where not selected).
+frame (its start time in seconds, then one level per channel, 0 where not selected); --audio
+the simulated sound, the file the command line writes for the same input and settings.
 """
 
+import os
 import sys
 import textwrap
 
@@ -74,6 +77,20 @@ def _size(text):
     return w, h
 
 
+def _distinct(paths):
+    """Refuses two of the files named (option -> path) that are one file: writing the sound over
+    the input or the figure over the sound would lose one of them."""
+    seen = {}
+    for option, path in paths.items():
+        if path is None:
+            continue
+        real = os.path.realpath(path)
+        if real in seen:
+            raise ValueError(f"{option} {path} is the same file as {seen[real]}: "
+                             "name another file")
+        seen[real] = f"{option} {path}"
+
+
 def main(argv=None):
     parser = Parser(prog="python3 -m cihear inspect",
                     description="Simulate INPUT and draw its spectrograms (input and output) "
@@ -81,6 +98,9 @@ def main(argv=None):
     parser.add_argument("-i", "--input", required=True, help="input sound file (WAV, FLAC, ...; mono or stereo)")
     parser.add_argument("-o", "--output", required=True, help="figure file (PNG, PDF, SVG)")
     parser.add_argument("--csv", help="also write the electrodogram to this CSV file")
+    parser.add_argument("--audio", metavar="FILE.wav",
+                        help="also write the simulated sound to this WAV file (the bytes the "
+                        "command line writes for the same input and settings)")
     parser.add_argument("--from", dest="start", type=float, default=None, metavar="S",
                         help="start of the time range shown, in seconds (default 0)")
     parser.add_argument("--to", dest="stop", type=float, default=None, metavar="S",
@@ -94,10 +114,13 @@ def main(argv=None):
     def body():
         from pathlib import Path
 
-        from ._io import read_signal
+        from . import to_pcm16, write_wav16
         from ._analysis import analyze
+        from ._io import read_signal
 
         size = _size(args.size)
+        _distinct({"-i": args.input, "-o": args.output, "--csv": args.csv,
+                   "--audio": args.audio})
         try:
             signal, rate = read_signal(args.input)
         except RuntimeError as e:  # libsndfile's refusal
@@ -113,6 +136,9 @@ def main(argv=None):
         fig.savefig(args.output, dpi=100)
         if args.csv:
             write_csv(args.csv, analysis, (start, stop))
+        if args.audio:
+            # As simulate_file writes the command line's (peak-normalised) output.
+            write_wav16(args.audio, to_pcm16(analysis.output))
         return 0
 
     return run(parser.prog, body)
