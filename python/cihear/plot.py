@@ -94,8 +94,7 @@ def electrodogram(analysis, ax=None, time_range=None):
     ax.set_yticklabels(channel_labels(analysis.bands))
     ax.set_xlabel(f"time ({unit})")
     ax.set_ylabel(f"channel · centre frequency\n{CHANNEL_ORDER}")
-    ax.set_title("electrodogram: a line each time a channel is stimulated, "
-                 "as tall as its level")
+    ax.set_title("electrodogram: one line per stimulation, its height the level")
     _level_scale(ax, analysis.channels - 1, peak)
     return lines
 
@@ -128,6 +127,15 @@ def _mono(signal):
     if x.ndim == 2:
         x = x.mean(axis=1 if x.shape[1] == 2 else 0)
     return x
+
+
+def _hz_ticks(axis, bottom, top):
+    """Octave ticks labelled in plain Hz on a logarithmic frequency axis."""
+    from matplotlib.ticker import NullLocator
+
+    ticks = [f for f in (125, 250, 500, 1000, 2000, 4000, 8000, 16000) if bottom <= f <= top]
+    axis.set_ticks(ticks, [str(f) for f in ticks])
+    axis.set_minor_locator(NullLocator())
 
 
 def spectrogram_window(span_s):
@@ -172,7 +180,7 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
     the view's span (spectrogram_window). Returns {"input": mesh, "output": mesh,
     "colorbars": [input's, output's], "edges": [the edge lines], "window_s": seconds}.
     """
-    axes = _axes(ax, 2, figsize=(11, 4), sharey=True)
+    axes = _axes(ax, 2, figsize=(14, 4.5), sharey=True)
     ax_in, ax_out = axes
     x = _mono(signal)
     start, stop = _range(time_range, len(x) / float(sample_rate))
@@ -197,9 +205,7 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
         a.set_xlim(start * scale, stop * scale)
         a.set_yscale("log")
         a.set_ylim(bottom, top)
-        ticks = [f for f in (125, 250, 500, 1000, 2000, 4000, 8000) if bottom <= f <= top]
-        a.set_yticks(ticks, [str(f) for f in ticks])
-        a.minorticks_off()
+        _hz_ticks(a.yaxis, bottom, top)
         a.set_xlabel(f"time ({unit})")
         a.set_title(f"{sound}: spectrogram ({window * 1000:.3g} ms windows), "
                     f"{kind} band edges dashed")
@@ -234,8 +240,9 @@ def bands(report, ax=None):
     drawn["shift"] = ax.plot(np.vstack([xa, xs]), np.vstack([ya, ys]), color="black",
                              linewidth=0.8)
     ax.set_xscale("log")
+    _hz_ticks(ax.xaxis, *ax.get_xlim())
     ax.set_xlabel("frequency (Hz)")
-    ax.set_ylabel(f"channel\n{CHANNEL_ORDER}")
+    ax.set_ylabel(CHANNEL_ORDER)
     ax.set_yticks([r["channel"] for r in report["analysis"]["bands"]])
     ax.legend(loc="upper left", fontsize="small")
     ax.set_title("analysis and synthesis bands")
