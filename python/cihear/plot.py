@@ -116,7 +116,7 @@ def _level_scale(ax, row, peak):
     else:
         side.set_yticks([])
         note = "no stimulation\nin view"
-    side.text(0.0, row - 0.25, note, fontsize="x-small", ha="left", va="top",
+    side.text(0.0, row - 0.25, note, fontsize="small", ha="left", va="top",
               transform=side.get_yaxis_transform())
 
 
