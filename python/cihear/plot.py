@@ -152,13 +152,14 @@ def _spectrogram(ax, x, fs, view, scale, top):
 
     start, stop = view
     nfft = max(16, int(round(fs * spectrogram_window(stop - start))))
-    pad_to = max(nfft, 1 << int(np.ceil(np.log2(fs / 20))))  # bins of 20 Hz or finer
+    pad_to = max(nfft, 1 << int(np.ceil(np.log2(fs / 40))))  # bins of 40 Hz or finer
     first = max(0, int(start * fs) - nfft // 2)
     piece = x[first:int(np.ceil(stop * fs)) + nfft // 2]
     if len(piece) < nfft:
         piece = np.pad(piece, (0, nfft - len(piece)))
-    # About 1500 columns whatever the span (so zooms stay smooth), overlapping by at least 3/4.
-    hop = int(np.clip(len(piece) // 1500, 1, max(1, nfft // 4)))
+    # About 1500 columns whatever the span (so zooms stay smooth), the windows overlapping by at
+    # least half (so every sample is seen, and long files stay at a few million cells).
+    hop = int(np.clip(len(piece) // 1500, 1, max(1, nfft // 2)))
     pxx, freqs, t = mlab.specgram(piece, NFFT=nfft, Fs=fs, noverlap=nfft - hop, pad_to=pad_to)
     # The one-sided density specgram gives a unit tone at a bin's frequency, under its Hann window.
     w = mlab.window_hanning(np.ones(nfft))
