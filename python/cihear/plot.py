@@ -109,6 +109,7 @@ def _level_scale(ax, row, peak):
     for spine in side.spines.values():
         spine.set_visible(False)
     side.yaxis.tick_right()
+    side.tick_params(axis="y", length=0)
     if peak > 0:
         side.vlines(0.5, row, row + ROW_FILL, colors="black", linewidths=3)
         side.set_yticks([row + ROW_FILL], [f"{20 * np.log10(peak):.0f} dB"], fontsize="small")
