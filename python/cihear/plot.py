@@ -13,7 +13,7 @@ ROW_FILL = 0.75
 CHANNEL_ORDER = "channel 1 = most apical (lowest band)"
 # The band edges on the spectrograms: dashed cyan, which no colour of the map resembles.
 EDGE_STYLE = {"colors": "cyan", "linewidths": 0.8, "linestyles": (0, (5, 3)), "alpha": 0.8}
-# The spectrograms' colour range below full scale, in dB.
+# The depth of the spectrograms' colour range, in dB.
 DB_RANGE = 80
 
 
@@ -146,7 +146,15 @@ def spectrogram_window(span_s):
     return min(0.025, max(0.002, span_s / 10))
 
 
-def _spectrogram(ax, x, fs, view, scale, top):
+def _colour_top(x):
+    """The top of the spectrograms' colour range, in dB re full scale: the input's peak sample
+    rounded up to 10 dB (0 dB for a file peaking near full scale), the same for every view of
+    it, so that a zoom keeps the colours and a quiet recording does not look empty."""
+    peak = float(np.max(np.abs(x))) if len(x) else 0.0
+    return 10.0 * np.ceil(2 * np.log10(peak)) if peak > 0 else 0.0
+
+
+def _spectrogram(ax, x, fs, view, scale, top, colour_top):
     """The spectrogram of x (at fs Hz, full scale 1) over view=(start, stop) s, in dB re full
     scale: a full-scale tone's peak is 0 dB whatever the window. Returns the mesh."""
     from matplotlib import mlab
@@ -168,7 +176,8 @@ def _spectrogram(ax, x, fs, view, scale, top):
     keep = (freqs > 0) & (freqs <= top)
     db = 10 * np.log10(pxx[keep] / full_scale + 1e-20)
     return ax.pcolormesh((t + first / fs) * scale, freqs[keep], db, shading="auto",
-                         cmap="magma", vmin=-DB_RANGE, vmax=0, rasterized=True)
+                         cmap="magma", vmin=colour_top - DB_RANGE, vmax=colour_top,
+                         rasterized=True)
 
 
 def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
@@ -177,8 +186,9 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
     ax: a pair of axes (input, output), or None for a new figure with the two side by side.
     The input's panel marks the analysis band edges, the output's the synthesis band edges;
     both show, on a logarithmic axis, from below the lowest band edge to the Nyquist frequency
-    of the output's rate. Both have the same colour scale, from 0 dB re full scale (a
-    full-scale tone's peak) down DB_RANGE dB, with a colour bar beside each. The windows follow
+    of the output's rate. Both have the same colour scale in dB re full scale (a full-scale
+    tone's peak is 0 dB), DB_RANGE dB deep from the input's peak rounded up to 10 dB, with a
+    colour bar beside each. The windows follow
     the view's span (spectrogram_window). Returns {"input": mesh, "output": mesh,
     "colorbars": [input's, output's], "edges": [the edge lines], "window_s": seconds}.
     """
@@ -190,9 +200,10 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
     top = analysis.sample_rate / 2
     bottom = 0.7 * min(analysis.bands.low.min(), analysis.synthesis_bands.low.min(), 100.0)
     view = (start, stop)
-    mesh_in = _spectrogram(ax_in, x, float(sample_rate), view, scale, top)
+    colour_top = _colour_top(x)
+    mesh_in = _spectrogram(ax_in, x, float(sample_rate), view, scale, top, colour_top)
     mesh_out = _spectrogram(ax_out, np.asarray(analysis.output, dtype=np.float64),
-                            float(analysis.sample_rate), view, scale, top)
+                            float(analysis.sample_rate), view, scale, top, colour_top)
     window = spectrogram_window(stop - start)
     drawn = {"input": mesh_in, "output": mesh_out, "colorbars": [], "edges": [],
              "window_s": window}

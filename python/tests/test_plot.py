@@ -119,8 +119,11 @@ def test_spectrogram_windows_follow_the_zoom(run, time_range, window_ms):
 def test_spectrogram_colours_are_db_re_full_scale(dbfs):
     fs = 16000
     t = np.arange(fs // 2) / fs
-    tone = np.round(10 ** (dbfs / 20) * 32767 * np.sin(2 * np.pi * 1000 * t)).astype(np.int16)
+    amplitude = 10 ** (dbfs / 20) * 32768 * 0.98  # 0.18 dB below dbfs
+    tone = np.round(amplitude * np.sin(2 * np.pi * 1000 * t)).astype(np.int16)
     a = cihear.analyze(tone, fs, n_on=4)
     for time_range in (None, (0.2, 0.25)):  # whatever the window, a tone's peak is its level
         drawn = plot.spectrograms(tone, fs, a, time_range=time_range)
         assert drawn["input"].get_array().max() == pytest.approx(dbfs, abs=0.5)
+        # The colours start at the input's peak (here a multiple of 10 dB), in every view.
+        assert drawn["input"].get_clim() == drawn["output"].get_clim() == (dbfs - 80, dbfs)
