@@ -1,10 +1,13 @@
-"""python3 -m cihear inspect -i INPUT -o FIGURE.png [options] [--csv FILE] [--from S --to S]
+"""python3 -m cihear inspect -i INPUT -o FIGURE.png [options] [--csv FILE] [--audio FILE.wav]
+[--from S --to S]
 
 Simulates INPUT and draws one page: the input's spectrogram, the electrodogram, the output's
 spectrogram and a line of the key parameters; --csv also writes the electrodogram, one row per
-frame (its start time in seconds, then one level per channel, 0 where not selected).
+frame (its start time in seconds, then one level per channel, 0 where not selected); --audio
+the simulated sound, the file the command line writes for the same input and settings.
 """
 
+import os
 import sys
 import textwrap
 
@@ -13,23 +16,32 @@ import numpy as np
 from .cli_report import Parser, add_simulation_options, run, simulation_options
 
 
+def _carrier(synchronization):
+    if synchronization == 0:
+        return "noise carrier"
+    if synchronization == 1:
+        return "pulse-train carrier"
+    return f"carrier {1 - synchronization:g} noise + {synchronization:g} pulses"
+
+
 def key_parameters(analysis, name):
-    """One line: the input's name and the settings a reader needs to read the figure."""
+    """One line: the input's name and the other settings a reader needs to read the figure
+    (plot.summary gives the counts and the rate)."""
     from . import __version__
 
     p = analysis.parameters
     seed = "default seed" if analysis.seed is None else f"seed {analysis.seed}"
-    return (f"{name} · cihear {__version__} · {analysis.channels} channels "
-            f"{analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
-            f"{p['n_on']} of {analysis.channels} at {p['rate']:g} pulses/s · "
+    return (f"{name} · bands {analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
             f"envelope {'Hilbert' if p['envelope_detection'] == 0 else 'rectified + low-pass'}"
-            f" · spread {p['interact_decay']:g} mm · synchronization {p['synchronization']:g}"
-            + (f" · eas below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
-            + (" · frequency shift" if p["freq_shift"] else "") + f" · {seed}")
+            f" · current spread {p['interact_decay']:g} mm · {_carrier(p['synchronization'])}"
+            + (f" · acoustic hearing (EAS) below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
+            + (" · frequency shift to the electrodes' places" if p["freq_shift"] else "")
+            + f" · {seed} · cihear {__version__}")
 
 
 def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
-    """The one-page figure (a matplotlib Figure, not registered with pyplot)."""
+    """The one-page figure (a matplotlib Figure, not registered with pyplot): plot.summary as
+    its title, the other settings as its caption."""
     from matplotlib.figure import Figure
 
     from . import plot
@@ -38,10 +50,9 @@ def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
     top, middle, bottom = fig.subplots(3, 1, gridspec_kw={"height_ratios": [1, 1.4, 1]})
     plot.spectrograms(signal, sample_rate, analysis, ax=(top, bottom), time_range=time_range)
     plot.electrodogram(analysis, ax=middle, time_range=time_range)
-    for ax in (top, bottom):
-        ax.set_title(ax.get_title().replace(",", ": spectrogram with", 1))
-    line = textwrap.fill(key_parameters(analysis, name), width=max(40, size_px[0] // 8))
-    fig.suptitle(line, fontsize="medium")
+    fig.suptitle(plot.summary(analysis), fontsize="x-large")
+    caption = textwrap.fill(key_parameters(analysis, name), width=max(40, size_px[0] // 7))
+    fig.supxlabel(caption, fontsize="medium")
     return fig
 
 
@@ -66,6 +77,20 @@ def _size(text):
     return w, h
 
 
+def _distinct(paths):
+    """Refuses two of the files named (option -> path) that are one file: writing the sound over
+    the input or the figure over the sound would lose one of them."""
+    seen = {}
+    for option, path in paths.items():
+        if path is None:
+            continue
+        real = os.path.realpath(path)
+        if real in seen:
+            raise ValueError(f"{option} {path} is the same file as {seen[real]}: "
+                             "name another file")
+        seen[real] = f"{option} {path}"
+
+
 def main(argv=None):
     parser = Parser(prog="python3 -m cihear inspect",
                     description="Simulate INPUT and draw its spectrograms (input and output) "
@@ -73,6 +98,9 @@ def main(argv=None):
     parser.add_argument("-i", "--input", required=True, help="input sound file (WAV, FLAC, ...; mono or stereo)")
     parser.add_argument("-o", "--output", required=True, help="figure file (PNG, PDF, SVG)")
     parser.add_argument("--csv", help="also write the electrodogram to this CSV file")
+    parser.add_argument("--audio", metavar="FILE.wav",
+                        help="also write the simulated sound to this WAV file (the bytes the "
+                        "command line writes for the same input and settings)")
     parser.add_argument("--from", dest="start", type=float, default=None, metavar="S",
                         help="start of the time range shown, in seconds (default 0)")
     parser.add_argument("--to", dest="stop", type=float, default=None, metavar="S",
@@ -86,10 +114,13 @@ def main(argv=None):
     def body():
         from pathlib import Path
 
-        from ._io import read_signal
+        from . import to_pcm16, write_wav16
         from ._analysis import analyze
+        from ._io import read_signal
 
         size = _size(args.size)
+        _distinct({"-i": args.input, "-o": args.output, "--csv": args.csv,
+                   "--audio": args.audio})
         try:
             signal, rate = read_signal(args.input)
         except RuntimeError as e:  # libsndfile's refusal
@@ -105,6 +136,9 @@ def main(argv=None):
         fig.savefig(args.output, dpi=100)
         if args.csv:
             write_csv(args.csv, analysis, (start, stop))
+        if args.audio:
+            # As simulate_file writes the command line's (peak-normalised) output.
+            write_wav16(args.audio, to_pcm16(analysis.output))
         return 0
 
     return run(parser.prog, body)

@@ -9,6 +9,12 @@ import numpy as np
 
 # Height of the tallest stimulation line, in rows: lines never reach the next row.
 ROW_FILL = 0.75
+# Said on every channel axis: manufacturers number electrodes in opposite directions.
+CHANNEL_ORDER = "channel 1 = most apical (lowest band)"
+# The band edges on the spectrograms: dashed cyan, which no colour of the map resembles.
+EDGE_STYLE = {"colors": "cyan", "linewidths": 0.8, "linestyles": (0, (5, 3)), "alpha": 0.8}
+# The depth of the spectrograms' colour range, in dB.
+DB_RANGE = 80
 
 
 def time_unit(span_s):
@@ -34,6 +40,22 @@ def _range(time_range, duration):
     return start, stop
 
 
+def summary(analysis):
+    """The simulation in a clinician's words: '12 electrodes, 8 stimulated per cycle, 1800
+    pulses/s each' (with '22 electrodes, 12 inserted, ...' when not all are inserted)."""
+    p = analysis.parameters
+    electrodes = int(p["n_chan_ci"])
+    inserted = f", {analysis.channels} inserted" if analysis.channels != electrodes else ""
+    return (f"{electrodes} electrodes{inserted}, {int(p['n_on'])} stimulated per cycle, "
+            f"{p['rate']:g} pulses/s each")
+
+
+def _side_axes(ax):
+    """A narrow axes just right of `ax`, as tall as it: for a colour bar or the level scale.
+    Constrained layout makes room for it."""
+    return ax.inset_axes([1.01, 0.0, 0.012, 1.0])
+
+
 def channel_labels(bands):
     """'1 · 300 Hz'-style labels: the channel number (1 = lowest) and its centre frequency."""
     return [f"{i + 1} · {c:.0f} Hz" for i, c in enumerate(bands.center)]
@@ -45,7 +67,9 @@ def electrodogram(analysis, ax=None, time_range=None):
     Each selected (channel, frame) is a vertical line from the row's baseline at the frame's
     start, its height proportional to its level; the largest level in the picture (over all
     channels) fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
-    those starting in [start, stop). Returns the LineCollection (one segment per line).
+    those starting in [start, stop). Beside the axes, a level scale (the axes' only child axes)
+    shows the tallest line's height in dB re full scale. Returns the LineCollection (one
+    segment per line).
     """
     from matplotlib.collections import LineCollection
 
@@ -69,9 +93,32 @@ def electrodogram(analysis, ax=None, time_range=None):
     ax.set_yticks(np.arange(analysis.channels))
     ax.set_yticklabels(channel_labels(analysis.bands))
     ax.set_xlabel(f"time ({unit})")
-    ax.set_ylabel("channel · centre frequency")
-    ax.set_title("electrodogram: selected channels and their levels in each frame")
+    ax.set_ylabel(f"channel · centre frequency\n{CHANNEL_ORDER}")
+    ax.set_title("electrodogram: one line per stimulation, its height the level")
+    _level_scale(ax, analysis.channels - 1, peak)
     return lines
+
+
+def _level_scale(ax, row, peak):
+    """Beside `row` of an electrodogram, a bar as tall as its tallest line (level `peak`),
+    marked with that level in dB re full scale."""
+    side = _side_axes(ax)
+    side.set_ylim(ax.get_ylim())
+    side.set_xlim(0, 1)
+    side.set_xticks([])
+    for spine in side.spines.values():
+        spine.set_visible(False)
+    side.yaxis.tick_right()
+    side.tick_params(axis="y", length=0)
+    if peak > 0:
+        side.vlines(0.5, row, row + ROW_FILL, colors="black", linewidths=3)
+        side.set_yticks([row + ROW_FILL], [f"{20 * np.log10(peak):.0f} dB"], fontsize="small")
+        note = "tallest line\nin view, dB\nre full scale;\nheight ∝ level"
+    else:
+        side.set_yticks([])
+        note = "no stimulation\nin view"
+    side.text(0.0, row - 0.25, note, fontsize="small", ha="left", va="top",
+              transform=side.get_yaxis_transform())
 
 
 def _mono(signal):
@@ -83,19 +130,54 @@ def _mono(signal):
     return x
 
 
-def _spectrogram(ax, x, fs, scale, top, vmax):
+def _hz_ticks(axis, bottom, top):
+    """Octave ticks labelled in plain Hz on a logarithmic frequency axis."""
+    from matplotlib.ticker import NullLocator
+
+    ticks = [f for f in (125, 250, 500, 1000, 2000, 4000, 8000, 16000) if bottom <= f <= top]
+    axis.set_ticks(ticks, [str(f) for f in ticks])
+    axis.set_minor_locator(NullLocator())
+
+
+def spectrogram_window(span_s):
+    """The spectrograms' window length in seconds for a view span_s seconds long: a tenth
+    of the span, from 2 ms to 25 ms, so that a view of tens of milliseconds shows single
+    periods and pulses rather than a few blocks."""
+    return min(0.025, max(0.002, span_s / 10))
+
+
+def _colour_top(x):
+    """The top of the spectrograms' colour range, in dB re full scale: the input's peak sample
+    rounded up to 10 dB (0 dB for a file peaking near full scale), the same for every view of
+    it, so that a zoom keeps the colours and a quiet recording does not look empty."""
+    peak = float(np.max(np.abs(x))) if len(x) else 0.0
+    return 10.0 * np.ceil(2 * np.log10(peak)) if peak > 0 else 0.0
+
+
+def _spectrogram(ax, x, fs, view, scale, top, colour_top):
+    """The spectrogram of x (at fs Hz, full scale 1) over view=(start, stop) s, in dB re full
+    scale: a full-scale tone's peak is 0 dB whatever the window. Returns the mesh."""
     from matplotlib import mlab
 
-    nfft = 1 << max(6, int(round(np.log2(fs * 0.025))))  # about 25 ms
-    if len(x) < nfft:
-        x = np.pad(x, (0, nfft - len(x)))
-    pxx, freqs, t = mlab.specgram(x, NFFT=nfft, Fs=fs, noverlap=nfft * 3 // 4)
-    db = 10 * np.log10(pxx + 1e-20)
+    start, stop = view
+    nfft = max(16, int(round(fs * spectrogram_window(stop - start))))
+    pad_to = max(nfft, 1 << int(np.ceil(np.log2(fs / 40))))  # bins of 40 Hz or finer
+    first = max(0, int(start * fs) - nfft // 2)
+    piece = x[first:int(np.ceil(stop * fs)) + nfft // 2]
+    if len(piece) < nfft:
+        piece = np.pad(piece, (0, nfft - len(piece)))
+    # About 1500 columns whatever the span (so zooms stay smooth), the windows overlapping by at
+    # least half (so every sample is seen, and long files stay at a few million cells).
+    hop = int(np.clip(len(piece) // 1500, 1, max(1, nfft // 2)))
+    pxx, freqs, t = mlab.specgram(piece, NFFT=nfft, Fs=fs, noverlap=nfft - hop, pad_to=pad_to)
+    # The one-sided density specgram gives a unit tone at a bin's frequency, under its Hann window.
+    w = mlab.window_hanning(np.ones(nfft))
+    full_scale = w.sum() ** 2 / (2 * fs * (w ** 2).sum())
     keep = (freqs > 0) & (freqs <= top)
-    vmax = db.max() if vmax is None else vmax
-    mesh = ax.pcolormesh(t * scale, freqs[keep], db[keep], shading="auto", cmap="magma",
-                         vmin=vmax - 80, vmax=vmax, rasterized=True)
-    return mesh, vmax
+    db = 10 * np.log10(pxx[keep] / full_scale + 1e-20)
+    return ax.pcolormesh((t + first / fs) * scale, freqs[keep], db, shading="auto",
+                         cmap="magma", vmin=colour_top - DB_RANGE, vmax=colour_top,
+                         rasterized=True)
 
 
 def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
@@ -104,35 +186,44 @@ def spectrograms(signal, sample_rate, analysis, ax=None, time_range=None):
     ax: a pair of axes (input, output), or None for a new figure with the two side by side.
     The input's panel marks the analysis band edges, the output's the synthesis band edges;
     both show, on a logarithmic axis, from below the lowest band edge to the Nyquist frequency
-    of the output's rate, with the same colour scale (80 dB below the input's peak). Returns {"input": mesh, "output": mesh,
-    "edges": [the edge lines]}.
+    of the output's rate. Both have the same colour scale in dB re full scale (a full-scale
+    tone's peak is 0 dB), DB_RANGE dB deep from the input's peak rounded up to 10 dB, with a
+    colour bar beside each. The windows follow
+    the view's span (spectrogram_window). Returns {"input": mesh, "output": mesh,
+    "colorbars": [input's, output's], "edges": [the edge lines], "window_s": seconds}.
     """
-    axes = _axes(ax, 2, figsize=(11, 4), sharey=True)
+    axes = _axes(ax, 2, figsize=(14, 4.5), sharey=True)
     ax_in, ax_out = axes
     x = _mono(signal)
     start, stop = _range(time_range, len(x) / float(sample_rate))
     unit, scale = time_unit(stop - start)
     top = analysis.sample_rate / 2
     bottom = 0.7 * min(analysis.bands.low.min(), analysis.synthesis_bands.low.min(), 100.0)
-    mesh_in, vmax = _spectrogram(ax_in, x, float(sample_rate), scale, top, None)
-    mesh_out, _ = _spectrogram(ax_out, np.asarray(analysis.output, dtype=np.float64),
-                               float(analysis.sample_rate), scale, top, vmax)
-    edges = []
-    for a, bands, title in ((ax_in, analysis.bands, "input, analysis bands"),
-                            (ax_out, analysis.synthesis_bands, "output, synthesis bands")):
+    view = (start, stop)
+    colour_top = _colour_top(x)
+    mesh_in = _spectrogram(ax_in, x, float(sample_rate), view, scale, top, colour_top)
+    mesh_out = _spectrogram(ax_out, np.asarray(analysis.output, dtype=np.float64),
+                            float(analysis.sample_rate), view, scale, top, colour_top)
+    window = spectrogram_window(stop - start)
+    drawn = {"input": mesh_in, "output": mesh_out, "colorbars": [], "edges": [],
+             "window_s": window}
+    panels = ((ax_in, mesh_in, analysis.bands, "input", "analysis"),
+              (ax_out, mesh_out, analysis.synthesis_bands, "output", "synthesis"))
+    for a, mesh, bands, sound, kind in panels:
         marks = np.unique(np.concatenate([bands.low, bands.high]))
-        edges.append(a.hlines(marks, start * scale, stop * scale, colors="white",
-                              linewidths=0.5, alpha=0.6))
+        drawn["edges"].append(a.hlines(marks, start * scale, stop * scale, **EDGE_STYLE))
+        bar = a.figure.colorbar(mesh, cax=_side_axes(a))
+        bar.set_label("dB re full scale", fontsize="small")
+        drawn["colorbars"].append(bar)
         a.set_xlim(start * scale, stop * scale)
         a.set_yscale("log")
         a.set_ylim(bottom, top)
-        ticks = [f for f in (125, 250, 500, 1000, 2000, 4000, 8000) if bottom <= f <= top]
-        a.set_yticks(ticks, [str(f) for f in ticks])
-        a.minorticks_off()
+        _hz_ticks(a.yaxis, bottom, top)
         a.set_xlabel(f"time ({unit})")
-        a.set_title(title)
+        a.set_title(f"{sound}: spectrogram ({window * 1000:.3g} ms windows), "
+                    f"{kind} band edges dashed")
     ax_in.set_ylabel("frequency (Hz)")
-    return {"input": mesh_in, "output": mesh_out, "edges": edges}
+    return drawn
 
 
 def bands(report, ax=None):
@@ -162,8 +253,9 @@ def bands(report, ax=None):
     drawn["shift"] = ax.plot(np.vstack([xa, xs]), np.vstack([ya, ys]), color="black",
                              linewidth=0.8)
     ax.set_xscale("log")
+    _hz_ticks(ax.xaxis, *ax.get_xlim())
     ax.set_xlabel("frequency (Hz)")
-    ax.set_ylabel("channel (1 = lowest frequency)")
+    ax.set_ylabel(CHANNEL_ORDER)
     ax.set_yticks([r["channel"] for r in report["analysis"]["bands"]])
     ax.legend(loc="upper left", fontsize="small")
     ax.set_title("analysis and synthesis bands")

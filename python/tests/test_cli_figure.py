@@ -10,7 +10,8 @@ import pytest
 import soundfile
 
 import cihear
-from conftest import speech_like
+from cihear import cli_figure, plot
+from conftest import cli_options, speech_like
 
 
 def cihear_m(*args):
@@ -48,6 +49,31 @@ def test_inspect_figure_and_csv(wav, tmp_path):
     assert header[0] == "time_s" and header[1] == f"channel_1_{a.bands.center[0]:.0f}Hz"
 
 
+@pytest.mark.parametrize("parameters", [{}, {"n_on": 4, "rate": 900, "n_inserted_ch": 9}])
+def test_inspect_audio_is_the_command_lines(exe, wav, tmp_path, parameters):
+    audio, cli = tmp_path / "out.wav", tmp_path / "cli.wav"
+    done = cihear_m("inspect", "-i", wav, "-o", tmp_path / "f.png", "--size", "400x300",
+                    "--audio", audio, *cli_options(parameters))
+    assert done.returncode == 0, done.stderr
+    ran = subprocess.run([exe, "-i", wav, "-o", cli, *cli_options(parameters)],
+                         capture_output=True, timeout=120)
+    assert ran.returncode == 0
+    assert audio.read_bytes() == cli.read_bytes()
+
+
+def test_figure_title_caption_and_panels(wav):
+    x, fs = soundfile.read(wav, dtype="int16")
+    a = cihear.analyze(x, fs, n_on=5, eas=True, seed=4)
+    fig = cli_figure.figure(x, fs, a, "speech.wav", (0.1, 0.15), (800, 600))
+    assert fig._suptitle.get_text() == plot.summary(a)
+    caption = " ".join(fig._supxlabel.get_text().split())
+    assert caption.startswith("speech.wav") and "seed 4" in caption and "EAS" in caption
+    top, middle, bottom = [ax for ax in fig.axes if ax.get_subplotspec() is not None]
+    assert all(len(ax.child_axes) == 1 for ax in (top, middle, bottom))  # colour bars, scale
+    assert "electrodogram" in middle.get_title() and "(5 ms windows)" in top.get_title()
+    assert top.get_xlim() == middle.get_xlim() == bottom.get_xlim() == (100, 150)
+
+
 @pytest.mark.parametrize("args,status,words", [
     (["inspect", "-i", "missing.wav", "-o", "f.png"], 1, "missing.wav"),
     (["inspect", "-i", "{wav}", "-o", "f.png", "--n_on", "0"], 1, "n_on = 0"),
@@ -56,6 +82,7 @@ def test_inspect_figure_and_csv(wav, tmp_path):
     (["inspect", "-i", "{wav}", "-o", "f.png", "--size", "big"], 1, "--size"),
     (["inspect", "-i", "{py}", "-o", "f.png"], 1, "could not read"),
     (["inspect", "-o", "f.png"], 2, "--input"),
+    (["inspect", "-i", "{wav}", "-o", "f.png", "--audio", "{wav}"], 1, "same file"),
     (["report", "--rate", "20000"], 1, "rate = 20000"),
     (["report", "--bogus"], 2, "--bogus"),
 ])
