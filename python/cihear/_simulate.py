@@ -4,7 +4,7 @@ from typing import Optional, Union
 import numpy as np
 
 from . import _core
-from ._level import LEVEL_DOC, apply_level, level_name, target_rms
+from ._level import LEVEL_DOC, apply_level, check_clip_ok, level_name, target_rms
 from ._params import parameters_doc
 
 # Arguments of _core.simulate that are not simulation parameters.
@@ -17,6 +17,7 @@ def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel):
     for name in parameters:
         if name in _OPTIONS:
             raise TypeError(f"unexpected keyword argument '{name}'")
+    check_clip_ok(clip_ok)
     x = _core.mono(signal)
     target = target_rms(level, x)
     y = _core.simulate(x, sample_rate, seed=seed, stacklevel=stacklevel + 1, **parameters)
