@@ -53,15 +53,15 @@ def _beyond_16_bits(scaled):
     The rounding is asked itself: a sample it wraps (above about 32767.5 / 32768 to -32768,
     below about -32769.5 / 32768 to 32767) lands far from 32768 times its value, while every
     sample it holds lands within 1.5 of it. The rounding only wraps beyond the extremes, so
-    the largest and the smallest sample decide.
+    the largest and the smallest sample decide (the one further from 0 is named first).
     """
     from ._core import to_pcm16
 
-    extremes = np.array([np.max(scaled), np.min(scaled)])
-    held = np.abs(to_pcm16(extremes).astype(np.float64) - extremes * 32768.0) < 2.0
-    for value, ok in zip(extremes, held):
-        if not ok:
-            return float(value)
+    extremes = sorted([float(np.max(scaled)), float(np.min(scaled))], key=abs, reverse=True)
+    pcm = to_pcm16(np.array(extremes)).astype(np.float64)
+    for value, rounded in zip(extremes, pcm):
+        if abs(rounded - value * 32768.0) >= 2.0:
+            return value
     return None
 
 
