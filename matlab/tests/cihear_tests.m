@@ -134,7 +134,8 @@ function strict_parameters()
   expect_error(@() sim('n_chan_ci', 4), 'cihear:cascade', 'n_chan_ci = 4');
   warning('on', 'cihear:cascade');
   % What the command line does without a word is said here.
-  expect_warning(@() sim('f_max', 1000), 'f_max raised to cutoff_freq = 2000 Hz although eas is off');
+  expect_warning(@() sim('f_max', 1000), ...
+                 'f_max raised to cutoff_freq = 2000 Hz although eas is off');
   expect_warning(@() sim('n_chan_ci', 22), '22 electrodes, 12 inserted: set n_inserted_ch');
   [~, info] = sim('n_chan_ci', 4, 'n_inserted_ch', 10, 'f_max', 3000, 'cutoff_freq', 4000);
   assert(info.parameters.n_inserted_ch == 4 && info.parameters.n_on == 4 && ...

@@ -93,5 +93,8 @@ def level_name(level, target):
 
 
 def saturate(output):
-    """Scaled output limited to what 16 bits hold, so that a file saturates instead of wrapping."""
-    return np.clip(output, -1.0, 32767 / 32768)
+    """Scaled output limited to what 16 bits hold, so that a file saturates instead of wrapping.
+
+    The limits are values the rounding takes to 32767 and -32768 (it moves negative halves
+    toward zero, so -1.0 itself gives -32767)."""
+    return np.clip(output, -32768.5 / 32768, 32767 / 32768)

@@ -52,7 +52,7 @@ def parameters_doc(indent="    "):
 
 # Python's float() and int() also read "1_2" as 12, digits of other scripts and surrounding
 # spaces; a number written for the program has none of them.
-_REAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|[+-]?(?:nan|inf|infinity)",
+_REAL = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|nan|inf|infinity)",
                    re.IGNORECASE)
 _WHOLE = re.compile(r"[+-]?[0-9]+")
 

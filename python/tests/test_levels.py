@@ -75,3 +75,15 @@ def test_clip_ok_must_be_a_bool(clip_ok, tmp_path):
     assert not (tmp_path / "out.wav").exists()
     # Python's and numpy's bools are taken.
     cihear.simulate(X, 16000, level=-30, clip_ok=np.bool_(True))
+
+
+def test_a_saturated_file_reaches_both_16_bit_limits(tmp_path):
+    soundfile.write(tmp_path / "in.wav", X, 16000, subtype="PCM_16")
+    cihear.simulate_file(tmp_path / "in.wav", tmp_path / "out.wav", level=0, clip_ok=True)
+    pcm, _ = soundfile.read(tmp_path / "out.wav", dtype="int16")
+    loud = cihear.simulate(X, 16000, level=0, clip_ok=True)
+    assert np.min(loud) < -1.01 and np.max(loud) > 1.01
+    assert pcm.min() == -32768 and pcm.max() == 32767
+    inside = (loud > -1) & (loud < 32767 / 32768)
+    np.testing.assert_array_equal(pcm[inside], cihear.to_pcm16(loud[inside]))
+    np.testing.assert_array_equal(np.sign(pcm[~inside]), np.sign(loud[~inside]))
