@@ -122,9 +122,25 @@ bool CheckSampleRate(const mxArray* fs, Request& request, mex::Report& report) {
     return true;
 }
 
+// The refusal of a name that is neither a simulation parameter nor 'seed'.
+std::string UnknownName(const std::string& name) {
+    std::string known;
+    for (const cihear::ParameterInfo& p : cihear::ParameterTable()) {
+        known += std::string(p.name) + ", ";
+    }
+    return "unknown parameter '" + name + "'; the names are " + known + "and seed";
+}
+
+// A logical value is the natural value of a switch only: 'n_on', true would be read as 1.
+bool TakesLogical(const std::string& name) {
+    const cihear::ParameterInfo* info = cihear::FindParameter(name);
+    return info && info->kind == cihear::ValueKind::kSwitch;
+}
+
 // The name-value pairs: 'seed' here, the simulation parameters by cihear::ApplyStrict.
 bool ReadParameters(int count, const mxArray* const* pairs, Request& request, mex::Report& report) {
     std::vector<std::pair<std::string, double>> values;
+    std::string errors;
     for (int i = 0; i + 1 < count; i += 2) {
         const mxArray* key = pairs[i];
         const mxArray* value = pairs[i + 1];
@@ -141,9 +157,18 @@ bool ReadParameters(int count, const mxArray* const* pairs, Request& request, me
             request.seeded = false;  // 'seed', [] asks for the program's own sequence
             continue;
         }
+        if (name != "seed" && !cihear::FindParameter(name)) {
+            errors += (errors.empty() ? "" : "\n") + UnknownName(name);
+            continue;
+        }
         if (!IsRealScalar(value)) {
             mex::Fail(report, "cihear:badParameter",
                       "the value of " + name + " must be a real scalar; it is " + Describe(value));
+            return false;
+        }
+        if (mxIsLogical(value) && !TakesLogical(name)) {
+            mex::Fail(report, "cihear:badParameter",
+                      "the value of " + name + " must be a number, not true or false");
             return false;
         }
         const double v = mxGetScalar(value);
@@ -160,7 +185,6 @@ bool ReadParameters(int count, const mxArray* const* pairs, Request& request, me
         values.emplace_back(name, v);
     }
     const cihear::Applied applied = cihear::ApplyStrict(values);
-    std::string errors;
     for (const cihear::Message& e : applied.errors) {
         errors += (errors.empty() ? "" : "\n") + e.text;
     }

@@ -14,21 +14,26 @@
 %
 %   Y = CIHEAR_SIMULATE(X, FS, NAME, VALUE, ...) sets parameters by name; those not named keep
 %   their defaults. A value outside its range, a count that is not a whole number, a switch
-%   other than 0, 1, false or true, or an unknown name is an error. When a value changes
-%   another parameter (f_min or cutoff_freq above f_max raises f_max; fewer channels cap
-%   n_inserted_ch and n_on), a warning with the identifier cihear:cascade says so.
+%   other than 0, 1, false or true, a logical value for a parameter that is not a switch, or
+%   an unknown name is an error. When a value changes another parameter (cutoff_freq above f_max
+%   raises f_max, whether eas is on or off; fewer channels cap n_inserted_ch and n_on), and
+%   when more electrodes than inserted ones are set (only the inserted ones are simulated), a
+%   warning with the identifier cihear:cascade says so.
 %
 %   The parameters, named as the command line's long options:
 %     rate (pulses/s): stimulation rate of each electrode. Default 1800; accepted: 10 to 10000.
-%     f_min (Hz): lower edge of the implant's frequency range (raises f_max when above it).
-%         Default 300; accepted: 20 to 5000.
-%     f_max (Hz): upper edge of the implant's frequency range. Default 8500; accepted: 500 to
-%         10000, at least f_min (cutoff_freq under eas).
+%     f_min (Hz): lower edge of the implant's frequency range. Default 300; accepted: 20 to
+%         5000.
+%     f_max (Hz): upper edge of the implant's frequency range; cutoff_freq (default 2000 Hz)
+%         raises it when above it, whether eas is on or off. Default 8500; accepted: 500 to
+%         10000, at least f_min.
 %     length_ci (mm): length of the electrode array. Default 30; accepted: 1 to 30.
-%     n_chan_ci (channels): channels (electrodes) of the implant. Default 12; accepted: whole
-%         numbers from 1 to 50.
-%     n_inserted_ch (channels): channels inserted in the cochlea (capped at n_chan_ci). Default
-%         12; accepted: whole numbers from 1 to 50, at most n_chan_ci.
+%     n_chan_ci (channels): electrodes of the implant; only the inserted ones are simulated, so
+%         more electrodes need a higher n_inserted_ch. Default 12; accepted: whole numbers from
+%         1 to 50.
+%     n_inserted_ch (channels): electrodes inserted in the cochlea, the channels simulated
+%         (capped at n_chan_ci). Default 12; accepted: whole numbers from 1 to 50, at most
+%         n_chan_ci.
 %     n_on (channels): channels stimulated per cycle, the N of N-of-M (capped at the inserted
 %         channels). Default 12; accepted: whole numbers from 1 to 50, at most n_inserted_ch.
 %     interact_decay (mm): length constant of the current spread between electrodes. Default 2;
@@ -39,14 +44,15 @@
 %         pulses). Default 1; accepted: 0 to 1.
 %     eas: electro-acoustic stimulation: the input below cutoff_freq is added acoustically.
 %         Default 0; accepted: 0 or 1 (or false or true).
-%     cutoff_freq (Hz): crossover between hearing aid and implant under eas (raises f_max when
-%         above it). Default 2000; accepted: 20 to 5000.
+%     cutoff_freq (Hz): crossover between hearing aid (below) and implant (above) under eas;
+%         raises f_max when above it, whether eas is on or off. Default 2000; accepted: 20 to
+%         5000.
 %     freq_shift: synthesise at the electrodes' place frequencies instead of the analysis bands.
 %         Default 0; accepted: 0 or 1 (or false or true).
 %     seed: the random sequence of the carrier noise, the same for the same seed; none, or [],
 %         is the program's own sequence. Default none; accepted: whole numbers from 0 to
 %         2147483643.
-
+%
 %   [Y, INFO] = CIHEAR_SIMULATE(...) also returns a struct INFO with the fields:
 %     parameters       the effective value of every parameter, after the cascades
 %     seed             the seed, or [] for none

@@ -30,13 +30,17 @@ const char* kBefore =
 %
 %   Y = CIHEAR_SIMULATE(X, FS, NAME, VALUE, ...) sets parameters by name; those not named keep
 %   their defaults. A value outside its range, a count that is not a whole number, a switch
-%   other than 0, 1, false or true, or an unknown name is an error. When a value changes
-%   another parameter (f_min or cutoff_freq above f_max raises f_max; fewer channels cap
-%   n_inserted_ch and n_on), a warning with the identifier cihear:cascade says so.
+%   other than 0, 1, false or true, a logical value for a parameter that is not a switch, or
+%   an unknown name is an error. When a value changes another parameter (cutoff_freq above f_max
+%   raises f_max, whether eas is on or off; fewer channels cap n_inserted_ch and n_on), and
+%   when more electrodes than inserted ones are set (only the inserted ones are simulated), a
+%   warning with the identifier cihear:cascade says so.
 %
 )";
 
-const char* kAfter = R"(
+// The help ends at the first line that is not a comment: the lines up to the note that the file
+// is generated must all be comments.
+const char* kAfter = R"(%
 %   [Y, INFO] = CIHEAR_SIMULATE(...) also returns a struct INFO with the fields:
 %     parameters       the effective value of every parameter, after the cascades
 %     seed             the seed, or [] for none

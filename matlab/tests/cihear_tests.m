@@ -101,6 +101,15 @@ function expect_error(f, id, varargin)
   error('cihear_tests:noError', 'expected the error %s', id);
 end
 
+% The call f() warns with cihear:cascade and the words given.
+function expect_warning(f, words)
+  lastwarn('');
+  f();
+  [text, id] = lastwarn();
+  assert(strcmp(id, 'cihear:cascade') && ~isempty(strfind(text, words)), ...
+         'expected the warning "%s", got %s: %s', words, id, text);
+end
+
 function strict_parameters()
   x = test_sound(2000, 20000, 0);
   sim = @(varargin) cihear_simulate(x, 20000, varargin{:});
@@ -109,7 +118,11 @@ function strict_parameters()
   expect_error(@() sim('eas', 2), 'cihear:badParameter', 'eas', '0 (off) or 1 (on)');
   expect_error(@() sim('rate', NaN), 'cihear:badParameter', 'rate', 'not a finite number');
   expect_error(@() sim('f_min', 3000, 'f_max', 2000), 'cihear:badParameter', 'f_max', '2000');
-  expect_error(@() sim('N_on', 4), 'cihear:badParameter', 'N_on', 'n_inserted_ch');
+  expect_error(@() sim('N_on', 4), 'cihear:badParameter', 'N_on', 'n_inserted_ch', 'and seed');
+  % A logical is the value of a switch only.
+  for name = {'n_on', 'rate', 'envelope_detection', 'seed'}
+    expect_error(@() sim(name{1}, true), 'cihear:badParameter', name{1}, 'not true or false');
+  end
   expect_error(@() sim('rate', 'fast'), 'cihear:badParameter', 'rate');
   expect_error(@() sim('rate', [900 1800]), 'cihear:badParameter', 'rate');
   expect_error(@() sim(5, 4), 'cihear:badParameter', 'argument 3');
@@ -120,6 +133,10 @@ function strict_parameters()
   warning('error', 'cihear:cascade');
   expect_error(@() sim('n_chan_ci', 4), 'cihear:cascade', 'n_chan_ci = 4');
   warning('on', 'cihear:cascade');
+  % What the command line does without a word is said here.
+  expect_warning(@() sim('f_max', 1000), ...
+                 'f_max raised to cutoff_freq = 2000 Hz although eas is off');
+  expect_warning(@() sim('n_chan_ci', 22), '22 electrodes, 12 inserted: set n_inserted_ch');
   [~, info] = sim('n_chan_ci', 4, 'n_inserted_ch', 10, 'f_max', 3000, 'cutoff_freq', 4000);
   assert(info.parameters.n_inserted_ch == 4 && info.parameters.n_on == 4 && ...
          info.parameters.f_max == 4000, 'cascades not applied');
@@ -194,5 +211,11 @@ function help_beside_mex()
     assert(~isempty(strfind(text, [names{k} ' '])) || ~isempty(strfind(text, [names{k} ':'])), ...
            'help lacks %s', names{k});
   end
+  % The second output is part of the help, not cut off after the parameters.
+  fields = {'[Y, INFO]', 'frameStarts', 'electrodogram', 'selected', 'cihear:badParameter'};
+  for k = 1:numel(fields)
+    assert(~isempty(strfind(text, fields{k})), 'help lacks %s', fields{k});
+  end
+  assert(isempty(strfind(text, 'Generated from')), 'the note on the generated file is in the help');
   assert(~isempty(strfind(get_help_text('cihear_to_pcm16'), 'int16')));
 end

@@ -1,11 +1,15 @@
 """cihear: what a cochlear-implant user would roughly hear of a sound.
 
     import cihear, soundfile
-    x, fs = soundfile.read("speech.wav", dtype="int16")
+    x, fs = soundfile.read("examples/speech.wav", dtype="int16")
     y = cihear.simulate(x, fs, n_on=8)                 # float64 at cihear.OUTPUT_RATE Hz
-    cihear.simulate_file("speech.wav", "out.wav", n_on=8, level="rms")
+    cihear.simulate_file("examples/speech.wav", "out.wav", n_on=8, level=-25)
 
-cihear.PARAMETERS describes every simulation parameter (name, unit, default, range).
+The output is peak-normalised as the command line writes it, unless `level` asks for an RMS in
+dBFS (-25 above) or level="rms" for the input's own RMS. A vocoder's output has a higher crest
+factor than speech, so the input's RMS usually clips, which is a ValueError unless
+clip_ok=True; help(cihear.simulate) says more. cihear.PARAMETERS describes every simulation
+parameter (name, unit, default, range).
 """
 import importlib
 

@@ -1,4 +1,7 @@
-"""The parameters' documentation, written from the library's parameter table."""
+"""The parameters' documentation, written from the library's parameter table, and numbers
+read from text."""
+import re
+
 from ._core import PARAMETERS
 
 _TYPES = {"real": "float", "count": "int", "switch": "bool"}
@@ -45,3 +48,24 @@ def parameters_doc(indent="    "):
             f"{indent}    {summary}. Accepted: {accepted(info)}."
         )
     return "\n".join(entries)
+
+
+# Python's float() and int() also read "1_2" as 12, digits of other scripts and surrounding
+# spaces; a number written for the program has none of them.
+_REAL = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|nan|inf|infinity)",
+                   re.IGNORECASE)
+_WHOLE = re.compile(r"[+-]?[0-9]+")
+
+
+def real_from_text(text):
+    """The float a text writes in decimal (optionally with an exponent), or ValueError."""
+    if not _REAL.fullmatch(text):
+        raise ValueError(f"{text!r} is not a number (decimal digits, a point and an exponent)")
+    return float(text)
+
+
+def whole_from_text(text):
+    """The int a text writes in decimal digits, or ValueError."""
+    if not _WHOLE.fullmatch(text):
+        raise ValueError(f"{text!r} is not a whole number (decimal digits)")
+    return int(text)

@@ -48,7 +48,11 @@ def build(design, seed=None, cascades=()):
     hilbert = s["envelope_detection"] == 0
     analysis_filter = design["analysis_filters"][0] if n else {"b": [], "a": []}
     factor = float(design["interaction_factor"])
-    spacing = -s["interact_decay"] * math.log(factor) if n > 1 else None
+    # The engine's factor is exp(-spacing / interact_decay), the spacing being the array's
+    # length over the gaps between the inserted electrodes. The spacing and the attenuation
+    # are taken from that definition rather than from the factor, which is 0 (it underflows)
+    # for short length constants.
+    spacing = s["length_ci"] / (n - 1) if n > 1 else None
 
     return {
         "software": {"name": "cihear", "version": __version__},
@@ -94,7 +98,7 @@ def build(design, seed=None, cascades=()):
             "length_constant_mm": s["interact_decay"],
             "electrode_spacing_mm": spacing,
             "attenuation_db_per_mm": (
-                20 * math.log10(factor) / spacing if spacing else None
+                -20 / (math.log(10) * s["interact_decay"]) if spacing else None
             ),
             "weights": [float(w) for w in design["interaction_weights"]],
         },
@@ -282,7 +286,14 @@ def _paragraph(r):
         f"pulses per second per electrode) the {sel['n']} largest of the {sel['m']} channel "
         f"envelopes were kept (N of M: {sel['n']} of {sel['m']}), the others set to zero, and "
         "each level held over the frame.")
-    if cs["electrode_spacing_mm"]:
+    if cs["electrode_spacing_mm"] and not cs["factor_per_electrode_distance"]:
+        text.append(
+            f"Current spread was negligible: with a length constant of "
+            f"{cs['length_constant_mm']:g} mm and an electrode spacing of "
+            f"{cs['electrode_spacing_mm']:.3g} mm ({cs['attenuation_db_per_mm']:.4g} dB/mm), "
+            "the weight of a neighbouring channel is below the smallest number the simulation "
+            "represents, so each channel kept its own envelope alone.")
+    elif cs["electrode_spacing_mm"]:
         text.append(
             f"Current spread mixed every channel with its neighbours, weighted by "
             f"{cs['factor_per_electrode_distance']:.4g} per electrode distance "

@@ -4,7 +4,7 @@ from typing import Optional, Union
 import numpy as np
 
 from . import _core
-from ._level import LEVEL_DOC, apply_level, level_name, target_rms
+from ._level import LEVEL_DOC, apply_level, check_clip_ok, level_name, target_rms
 from ._params import parameters_doc
 
 # Arguments of _core.simulate that are not simulation parameters.
@@ -17,6 +17,7 @@ def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel):
     for name in parameters:
         if name in _OPTIONS:
             raise TypeError(f"unexpected keyword argument '{name}'")
+    check_clip_ok(clip_ok)
     x = _core.mono(signal)
     target = target_rms(level, x)
     y = _core.simulate(x, sample_rate, seed=seed, stacklevel=stacklevel + 1, **parameters)
@@ -80,10 +81,20 @@ ValueError
     signal shape, NaN or infinity in the signal, a bad sample rate or level, or a sample
     rate too low for the signal's length.
 TypeError
-    A signal of another dtype, or a parameter, seed or level that is not a number.
+    A signal of another dtype, a parameter, seed or level that is not a number (a bool is a
+    number for eas and freq_shift only), or a clip_ok that is not a bool.
 
 Warns
 -----
 cihear.CascadeWarning
-    When one parameter's value changed another's (e.g. n_on capped at n_chan_ci).
+    When one parameter's value changed another's (n_on capped at n_chan_ci; f_max raised to
+    cutoff_freq, whether eas is on or off), and when the implant has more electrodes than
+    inserted ones (n_chan_ci above n_inserted_ch left at its default): only the inserted
+    electrodes are simulated.
+
+Examples
+--------
+    x, fs = soundfile.read("examples/speech.wav", dtype="int16")
+    y = cihear.simulate(x, fs, n_on=8, rate=900)     # as the command line writes it
+    y = cihear.simulate(x, fs, n_on=8, level=-25)    # RMS at -25 dBFS
 """

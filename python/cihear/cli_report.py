@@ -10,6 +10,7 @@ import sys
 import warnings
 
 from . import PARAMETERS
+from ._params import real_from_text, whole_from_text
 from ._report import parameter_table
 
 SWITCH_WORDS = {"0": 0, "1": 1, "false": 0, "true": 1}
@@ -20,6 +21,18 @@ class Parser(argparse.ArgumentParser):
 
     def error(self, message):
         self.exit(2, f"{self.prog}: error: {message}\n")
+
+
+def _argument(parse):
+    """`parse` as an argparse type: its ValueError becomes the option's usage error."""
+
+    def parse_argument(text):
+        try:
+            return parse(text)
+        except ValueError as e:
+            raise argparse.ArgumentTypeError(str(e)) from None
+
+    return parse_argument
 
 
 def _switch(text):
@@ -44,9 +57,10 @@ def add_simulation_options(parser):
     for name, p in parameter_table(PARAMETERS).items():
         flags = [f"--{name}"] + ([f"-{p['letter']}"] if p["letter"] else [])
         group.add_argument(*flags, dest=name, default=None, metavar="X" if p["kind"] != "switch"
-                           else "0|1", type=_switch if p["kind"] == "switch" else float,
+                           else "0|1",
+                           type=_switch if p["kind"] == "switch" else _argument(real_from_text),
                            help=_help(p))
-    group.add_argument("--seed", type=int, default=None,
+    group.add_argument("--seed", type=_argument(whole_from_text), default=None,
                        help="seed of the carrier noise (default: the program's own sequence)")
 
 

@@ -114,6 +114,12 @@ double Number(const py::handle& value, const std::string& what) {
     return v;
 }
 
+// Python's bool or numpy's.
+bool IsBool(const py::handle& value) {
+    return py::isinstance<py::bool_>(value) ||
+           py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+}
+
 py::dict BandsDict(const std::vector<cihear::Band>& bands) {
     std::vector<double> low, high, center, bandwidth;
     for (const cihear::Band& b : bands) {
@@ -190,6 +196,12 @@ std::vector<std::pair<std::string, double>> ParameterValues(const py::dict& para
     std::vector<std::pair<std::string, double>> values;
     for (const auto& item : parameters) {
         const std::string name = py::str(item.first);
+        // A bool is the natural value of a switch only: n_on=True would be read as 1.
+        const cihear::ParameterInfo* info = cihear::FindParameter(name);
+        if (info && info->kind != cihear::ValueKind::kSwitch && IsBool(item.second)) {
+            throw py::type_error(name + " must be a number, not a bool (" +
+                                 std::string(py::repr(item.second)) + ")");
+        }
         values.emplace_back(name, Number(item.second, name));
     }
     return values;

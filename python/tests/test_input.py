@@ -111,7 +111,7 @@ def test_cascade_warnings_point_at_the_caller():
     assert all(w.filename == __file__ for w in record)
     assert issubclass(cihear.CascadeWarning, UserWarning)
     with pytest.warns(cihear.CascadeWarning, match="f_max raised from 3000 to 4000"):
-        cihear.simulate(np.zeros(100), 20000, f_max=3000, cutoff_freq=4000)
+        cihear.simulate(np.zeros(100), 20000, f_max=3000, cutoff_freq=4000, eas=True)
     # Turned into errors, they stop the call.
     with warnings.catch_warnings():
         warnings.simplefilter("error", cihear.CascadeWarning)

@@ -1,6 +1,8 @@
 """report(): the band tables from the analysis, measured edges, warnings, JSON and text."""
 import json
 import re
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -103,3 +105,40 @@ def test_json_and_text():
     assert "6 of 12" in text and "seed 42" in text
     table = [line for line in text.splitlines() if re.match(r"\s+\d+\s+\d+-\d+\s", line)]
     assert len(table) == 12
+
+
+def range_ends():
+    for p in cihear.PARAMETERS:
+        for end in ("min", "max"):
+            value = {"switch": bool, "count": int, "real": float}[p["kind"]](p[end])
+            yield pytest.param(p["name"], value, id=f"{p['name']}={value:g}")
+
+
+@pytest.mark.parametrize("name, value", range_ends())
+def test_a_report_for_each_parameter_at_each_end_of_its_range(name, value):
+    r = cihear.report(**{name: value})
+    json.dumps(r, allow_nan=False)  # every number finite
+    assert r["parameters"][name]["value"] == value or r["warnings"]  # taken, or a cascade said
+    spread = r["current_spread"]
+    if r["channels"]["inserted"] > 1:
+        # The spacing and attenuation agree with the engine's factor wherever it is
+        # representable, and stay finite where it underflows to 0.
+        decay = r["parameters"]["interact_decay"]["value"]
+        factor = spread["factor_per_electrode_distance"]
+        assert factor == pytest.approx(np.exp(-spread["electrode_spacing_mm"] / decay),
+                                       rel=1e-12, abs=1e-300)
+        db_per_neighbour = spread["attenuation_db_per_mm"] * spread["electrode_spacing_mm"]
+        if factor > 0:
+            assert db_per_neighbour == pytest.approx(20 * np.log10(factor), rel=1e-9)
+        else:  # below the smallest double
+            assert db_per_neighbour < 20 * np.log10(np.nextafter(0, 1))
+    text = cihear.report_text(**{name: value})
+    assert ("Current spread" in text) == (r["channels"]["inserted"] > 1)
+
+
+def test_report_command_at_a_short_length_constant():
+    done = subprocess.run([sys.executable, "-m", "cihear", "report", "--interact_decay", "0.001"],
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    assert "Current spread was negligible" in done.stdout
+    assert f"{-20 * np.log10(np.e) / 0.001:.4g} dB/mm" in done.stdout  # 20 log10(e^(-1/d))

@@ -145,9 +145,12 @@ Applied ApplyCompatible(const Settings& requested) {
     return applied;
 }
 
-Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
-    Applied applied;
-    Settings requested;
+namespace {
+
+// Takes each value that its parameter accepts into `requested`, and records an error for every
+// other one.
+void TakeStrict(const std::vector<std::pair<std::string, double>>& values, Settings& requested,
+                std::vector<Message>& errors) {
     for (const auto& value : values) {
         const std::string& name = value.first;
         const double v = value.second;
@@ -157,13 +160,13 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
             for (const ParameterInfo& i : ParameterTable()) {
                 known += (known.empty() ? "" : ", ") + std::string(i.name);
             }
-            applied.errors.push_back(
+            errors.push_back(
                 {name, "unknown parameter '" + name + "'; the parameters are " + known});
             continue;
         }
         const std::string why = Refusal(*info, v);
         if (!why.empty()) {
-            applied.errors.push_back(
+            errors.push_back(
                 {name, name + " = " + Number(v) + " " + why + "; accepted: " + Range(*info)});
             continue;
         }
@@ -173,6 +176,47 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
             }
         });
     }
+}
+
+// What the strict front ends say beyond the command line's warnings: the cascades that it
+// applies without a word, and an implant whose extra electrodes are not inserted.
+void WarnStrict(const Settings& requested, Settings& effective, std::vector<Message>& warnings) {
+    // More channels on per cycle than are inserted select them all; say so and store that.
+    if (effective.n_on > effective.n_inserted_ch) {
+        effective.n_on = effective.n_inserted_ch;
+        warnings.push_back(
+            {"n_on", "n_on changed to n_inserted_ch = " + std::to_string(effective.n_inserted_ch)});
+    }
+    // f_min cannot pass f_max here (that was an error), so only the cutoff, raised above f_max
+    // with or without eas, can push f_max up.
+    if (effective.f_max != requested.f_max) {
+        warnings.push_back(
+            {"f_max", effective.eas
+                          ? "f_max raised from " + Number(requested.f_max) + " to " +
+                                Number(effective.f_max) + " to stay above cutoff_freq"
+                          : "f_max raised to cutoff_freq = " + Number(effective.cutoff_freq) +
+                                " Hz although eas is off; set cutoff_freq to use a "
+                                "lower f_max"});
+    }
+    // Only the inserted electrodes are simulated: an implant with more electrodes whose
+    // inserted count stays at its default simulates no more channels. (Judged by the values,
+    // not by which were given: some front ends pass every value.)
+    if (requested.n_inserted_ch == Settings().n_inserted_ch &&
+        effective.n_chan_ci > effective.n_inserted_ch) {
+        const std::string inserted = std::to_string(effective.n_inserted_ch);
+        warnings.push_back({"n_chan_ci", std::to_string(effective.n_chan_ci) + " electrodes, " +
+                                             inserted + " inserted: set n_inserted_ch (up to " +
+                                             std::to_string(effective.n_chan_ci) +
+                                             ") to simulate more than " + inserted + " channels"});
+    }
+}
+
+}  // namespace
+
+Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
+    Applied applied;
+    Settings requested;
+    TakeStrict(values, requested, applied.errors);
     // The one bound that depends on another value and is not a cascade: f_max is set after
     // f_min (and before eas), and may not lie below it.
     if (applied.errors.empty() && requested.f_max < requested.f_min) {
@@ -187,21 +231,8 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
 
     Settings s = requested;
     CapAtImplantChannels(s, applied.warnings);
-    Settings effective = Effective(s);
-    // More channels on per cycle than are inserted select them all; say so and store that.
-    if (effective.n_on > effective.n_inserted_ch) {
-        effective.n_on = effective.n_inserted_ch;
-        applied.warnings.push_back(
-            {"n_on", "n_on changed to n_inserted_ch = " + std::to_string(effective.n_inserted_ch)});
-    }
-    // f_min cannot pass f_max here (that was an error above), so only the cutoff, raised above
-    // f_max with or without eas, can push f_max up.
-    if (effective.f_max != requested.f_max) {
-        applied.warnings.push_back({"f_max", "f_max raised from " + Number(requested.f_max) +
-                                                 " to " + Number(effective.f_max) +
-                                                 " to stay above cutoff_freq"});
-    }
-    applied.settings = effective;
+    applied.settings = Effective(s);
+    WarnStrict(requested, applied.settings, applied.warnings);
     return applied;
 }
 

@@ -19,20 +19,22 @@ const std::vector<ParameterInfo>& ParameterTable() {
     static const std::vector<ParameterInfo> table = {
         {"rate", 'r', kReal, "pulses/s", 1800, 10, 10000, "", "stimulation rate of each electrode",
          "Stimulation rate (in pulses per second) for each electrode."},
-        {"f_min", 0, kReal, "Hz", 300, 20, 5000, "",
-         "lower edge of the implant's frequency range (raises f_max when above it)",
+        {"f_min", 0, kReal, "Hz", 300, 20, 5000, "", "lower edge of the implant's frequency range",
          "Lower limit of the spectral range processed by the cochlear implant system, expressed "
          "in Hz."},
-        {"f_max", 0, kReal, "Hz", 8500, 500, 10000, "at least f_min (cutoff_freq under eas)",
-         "upper edge of the implant's frequency range",
+        {"f_max", 0, kReal, "Hz", 8500, 500, 10000, "at least f_min",
+         "upper edge of the implant's frequency range; cutoff_freq (default 2000 Hz) raises it "
+         "when above it, whether eas is on or off",
          "Upper limit of the spectral range processed by the cochlear implant, expressed in "
          "Hz."},
         {"length_ci", 'l', kReal, "mm", 30, 1, 30, "", "length of the electrode array",
          "Length of the electrode array of the cochlear implant, in mm."},
-        {"n_chan_ci", 0, kCount, "channels", 12, 1, 50, "", "channels (electrodes) of the implant",
+        {"n_chan_ci", 0, kCount, "channels", 12, 1, 50, "",
+         "electrodes of the implant; only the inserted ones are simulated, so more electrodes "
+         "need a higher n_inserted_ch",
          "Number of channels in the cochlear implant."},
         {"n_inserted_ch", 0, kCount, "channels", 12, 1, 50, "at most n_chan_ci",
-         "channels inserted in the cochlea (capped at n_chan_ci)",
+         "electrodes inserted in the cochlea, the channels simulated (capped at n_chan_ci)",
          "Number of channels inserted in the cochlea during the surgery."},
         {"n_on", 0, kCount, "channels", 12, 1, 50, "at most n_inserted_ch",
          "channels stimulated per cycle, the N of N-of-M (capped at the inserted channels)",
@@ -59,7 +61,8 @@ const std::vector<ParameterInfo>& ParameterTable() {
          "patient for whom the electrical stimulation through the cochlear implant is combined "
          "with the acoustic stimulation through a hearing aid."},
         {"cutoff_freq", 'c', kReal, "Hz", 2000, 20, 5000, "",
-         "crossover between hearing aid and implant under eas (raises f_max when above it)",
+         "crossover between hearing aid (below) and implant (above) under eas; raises f_max "
+         "when above it, whether eas is on or off",
          "For the case of Electro-Acoustic Stimulation (EAS), this is the cutoff-frequency which "
          "determines the frequency range processed by the hearing aid and by the cochlear "
          "implant."},

@@ -90,11 +90,13 @@ TEST(StrictSetupTest, UpperEdgeBelowLowerEdgeIsAnError) {
 
 TEST(StrictSetupTest, CascadesApplyAndAreReported) {
     // The cutoff pushes f_max up, with or without eas.
-    Applied a = ApplyStrict({{"f_max", 3000}, {"cutoff_freq", 4000}});
+    Applied a = ApplyStrict({{"f_max", 3000}, {"cutoff_freq", 4000}, {"eas", 1}});
     ASSERT_TRUE(a.ok());
     EXPECT_EQ(a.settings.f_max, 4000);
     ASSERT_EQ(a.warnings.size(), 1u);
     EXPECT_EQ(a.warnings[0].text, "f_max raised from 3000 to 4000 to stay above cutoff_freq");
+    a = ApplyStrict({{"f_max", 3000}, {"cutoff_freq", 4000}});
+    EXPECT_EQ(a.settings.f_max, 4000);
 
     // Channel counts are capped at the implant's, and N at the inserted channels.
     a = ApplyStrict({{"n_chan_ci", 8}, {"n_inserted_ch", 20}, {"n_on", 30}});
@@ -109,6 +111,47 @@ TEST(StrictSetupTest, CascadesApplyAndAreReported) {
     EXPECT_EQ(Joined(a.warnings), "[n_on] n_on changed to n_inserted_ch = 6\n");
 }
 
+struct WarningCase {
+    std::vector<std::pair<std::string, double>> values;
+    std::string warnings;  // as Joined gives them
+};
+
+TEST(StrictSetupTest, WarnsOfSettingsThatDoNotDoWhatTheySeem) {
+    const std::string raised =
+        "[f_max] f_max raised to cutoff_freq = 2000 Hz although eas is off; set cutoff_freq to "
+        "use a lower f_max\n";
+    const std::string electrodes =
+        "[n_chan_ci] 22 electrodes, 12 inserted: set n_inserted_ch (up to 22) to simulate more "
+        "than 12 channels\n";
+    const WarningCase cases[] = {
+        // The default cutoff raises f_max although eas is off; under eas it is expected.
+        {{{"f_max", 1000}}, raised},
+        {{{"f_max", 1000}, {"eas", 0}, {"n_on", 6}}, raised},
+        {{{"f_max", 1000}, {"eas", 1}},
+         "[f_max] f_max raised from 1000 to 2000 to stay above "
+         "cutoff_freq\n"},
+        {{{"f_max", 1000}, {"cutoff_freq", 1000}}, ""},
+        // More electrodes alone leave the inserted ones, and so the channels, as they were.
+        {{{"n_chan_ci", 22}}, electrodes},
+        {{{"n_chan_ci", 22}, {"n_on", 16}},
+         "[n_on] n_on changed to n_inserted_ch = 12\n" + electrodes},
+        {{{"n_inserted_ch", 12}, {"n_chan_ci", 22}},
+         electrodes},  // the default, as Python passes it
+        {{{"n_chan_ci", 22}, {"n_inserted_ch", 14}}, ""},
+        {{{"n_chan_ci", 22}, {"n_inserted_ch", 10}, {"n_on", 10}}, ""},
+        {{{"n_chan_ci", 22}, {"n_inserted_ch", 22}}, ""},
+        {{{"n_chan_ci", 12}}, ""},
+        {{{"n_inserted_ch", 8}}, "[n_on] n_on changed to n_inserted_ch = 8\n"},
+    };
+    for (const WarningCase& c : cases) {
+        const Applied a = ApplyStrict(c.values);
+        ASSERT_TRUE(a.ok()) << Joined(a.errors);
+        EXPECT_EQ(Joined(a.warnings), c.warnings) << c.values[0].first;
+    }
+    EXPECT_EQ(ApplyStrict({{"f_max", 1000}}).settings.f_max, 2000);
+    EXPECT_EQ(ApplyStrict({{"n_chan_ci", 22}}).settings.n_inserted_ch, 12u);
+}
+
 TEST(CompatibleSetupTest, RefusesSilentlyAndWarnsOnlyOfTheImplantCaps) {
     cihear::Settings s;
     s.rate = 20000;  // refused: the default stays
@@ -119,12 +162,22 @@ TEST(CompatibleSetupTest, RefusesSilentlyAndWarnsOnlyOfTheImplantCaps) {
     const Applied a = cihear::ApplyCompatible(s);
     EXPECT_TRUE(a.ok());
     EXPECT_EQ(a.settings.rate, 1800);
-    EXPECT_EQ(a.settings.f_max, 4000);
+    EXPECT_EQ(a.settings.f_max, 4000);  // raised without a word, as the command line does
     EXPECT_EQ(a.settings.n_inserted_ch, 8u);
     EXPECT_EQ(a.settings.n_on, 8u);
     EXPECT_EQ(Joined(a.warnings),
               "[n_inserted_ch] n_inserted_ch changed to n_chan_ci = 8\n"
               "[n_on] n_on changed to n_chan_ci = 8\n");
+}
+
+TEST(CompatibleSetupTest, SaysNothingOfTheStrictFrontEndsWarnings) {
+    cihear::Settings s;
+    s.f_max = 1000;    // raised to the cutoff although eas is off
+    s.n_chan_ci = 22;  // 12 inserted
+    const Applied a = cihear::ApplyCompatible(s);
+    EXPECT_EQ(a.settings.f_max, 2000);
+    EXPECT_EQ(a.settings.n_inserted_ch, 12u);
+    EXPECT_TRUE(a.warnings.empty()) << Joined(a.warnings);
 }
 
 }  // namespace
