@@ -131,6 +131,13 @@ TEST_F(RunTest, MissingInputOrOutputDirectoryFailsWithoutLeavingAFile) {
         EXPECT_EQ(run.err, "error: could not open file to write\n");
     }
     {
+        SCOPED_TRACE("output name longer than the file system takes");
+        const ProgramRun run = Run({"-i", "in.wav", "-o", std::string(256, 'o')});
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, untilWriting);
+        EXPECT_EQ(run.err, "error: could not open file to write\n");
+    }
+    {
         SCOPED_TRACE("empty output name");
         const ProgramRun run = Run({"-i", "in.wav", "-o", ""});
         EXPECT_EQ(run.status, 255);
