@@ -145,12 +145,19 @@ py::object Simulate(const py::object& warning, py::object signal, py::object sam
     const cihear::Options options = TakeOptions(parameters, interruption, stacklevel);
     const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
     const uint32_t rate = SampleRate(sampleRate);
-    const std::vector<double> x = MonoSamples(signal);
+    // A 1-D contiguous float64 array (what cihear.simulate hands over) is simulated where it
+    // is, without a copy: the library checks its samples as MonoSamples would.
+    const auto array = py::array::ensure(signal);
+    const bool inPlace = array && py::isinstance<py::array_t<double>>(array) && array.ndim() == 1 &&
+                         (array.flags() & py::array::c_style);
+    const std::vector<double> x = inPlace ? std::vector<double>() : MonoSamples(signal);
+    const double* samples = inPlace ? static_cast<const double*>(array.data()) : x.data();
+    const size_t count = inPlace ? static_cast<size_t>(array.size()) : x.size();
 
     cihear::Result result;
     {
         py::gil_scoped_release release;
-        result = cihear::Simulate(x.data(), x.size(), rate, settings, options);
+        result = cihear::Simulate(samples, count, rate, settings, options);
     }
     if (!result.status.ok()) {
         RaiseStatus(result.status, interruption);
