@@ -143,5 +143,3 @@ def test_a_float_file_at_an_extreme_level_gives_the_output_at_a_normal_level(pea
     cihear.simulate_file(tmp_path / "normal.wav", tmp_path / "a.wav")
     cihear.simulate_file(tmp_path / "extreme.wav", tmp_path / "b.wav")
     assert (tmp_path / "a.wav").read_bytes() == (tmp_path / "b.wav").read_bytes()
-    y = cihear.simulate(x.astype(float) * peak * 1e100 if peak > 1 else x * peak, 20000)
-    assert np.all(np.isfinite(y)) and np.max(np.abs(y)) > 0.99
