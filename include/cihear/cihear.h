@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -94,7 +95,19 @@ Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values);
 
 // A failure, with the text the command line prints after "error: ".
 struct Status {
-    enum Code { kOk, kBadInput, kRateTooLow, kOutOfMemory, kCannotOpen, kCannotWrite };
+    // kUnsupportedEncoding: a WAV file whose samples are not 16-bit PCM, which the program
+    // does not read (its message is the program's "could not read samples from file").
+    // kCancelled: Options::cancelled asked the simulation to stop.
+    enum Code {
+        kOk,
+        kBadInput,
+        kRateTooLow,
+        kOutOfMemory,
+        kCannotOpen,
+        kCannotWrite,
+        kUnsupportedEncoding,
+        kCancelled,
+    };
     Code code = kOk;
     std::string message;
     bool ok() const { return code == kOk; }
@@ -111,6 +124,10 @@ struct Options {
     bool inspect = false;
     // With inspect: also keep every channel's final envelope (large: channels x samples).
     bool envelopes = false;
+    // When given, asked between blocks of work (a few times per second of input or less, on
+    // one of the simulation's threads at a time, mostly the calling one): true stops the
+    // simulation, which then gives kCancelled and no output.
+    std::function<bool()> cancelled;
 };
 
 // A frequency band of one channel, in Hz.
@@ -175,10 +192,41 @@ struct Result {
 
 // Simulates `count` mono samples at `sampleRate` Hz (any whole rate from 1 Hz) with effective
 // settings (from ApplyStrict or ApplyCompatible). Inputs at another rate are converted to
-// kOutputRate first, as the program converts its files; a rate too low for the input's length
-// is refused. Output samples are not clipped: see ToPcm16 for the file's values.
+// kOutputRate first, as the program converts its files; a rate too low for the input's length,
+// or so high that the input lasts less than one output sample, is refused (kRateTooLow,
+// kBadInput), and so are a null `samples` with a count and any NaN or infinity (kBadInput).
+// Output samples are not clipped: see ToPcm16 for the file's values.
+//
+// Any finite level is simulated: the output does not depend on the input's level (it is
+// peak-normalised), and an input whose peak lies outside 2^-64 .. 2^64 is first scaled by a
+// power of two to a peak of 0.5 .. 1, which changes no bit of the result. Under eas the
+// acoustic part keeps the input's level at kOutputRate (so a very quiet input adds nothing
+// audible to the implant's part, a very loud one drowns it); at other rates the converted
+// input is peak-normalised, as the program's files are, whatever its level.
 Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const Settings& settings,
                 const Options& options = Options());
+
+// A WAV file's samples as the program takes them: mono (stereo mixed as MixStereo16 mixes it),
+// scaled as FromPcm16 scales them, at the file's own rate.
+struct WavSamples {
+    Status status;
+    std::vector<double> samples;
+    uint32_t sampleRate = 0;
+};
+
+// Reads the WAV file at `path` exactly as the program loads its input: the same files
+// accepted, and the same refusals with the program's messages ("could not open file" with
+// kCannotOpen, "file is truncated: ...", "unsupported number of channels (3); ...", a rate
+// too low or too high for the file's length, "could not read samples from file"). A file whose
+// samples are not 16-bit PCM gives kUnsupportedEncoding. A FIFO or other file that cannot seek
+// is refused at once, without waiting for a writer.
+WavSamples ReadWav(const std::string& path);
+
+// Simulates the WAV file at `path` as the program does (cihear -i path): the file is read a
+// block at a time straight into the conversion to kOutputRate, so that only the converted
+// signal is held whole. Refuses what ReadWav refuses, with the same status and message.
+Result SimulateWav(const std::string& path, const Settings& settings,
+                   const Options& options = Options());
 
 // The program's input steps, for callers that hold 16-bit samples: the mono mix of interleaved
 // stereo frames (the pair summed, halved and truncated toward zero) and the scaling v / 32768.

@@ -71,6 +71,9 @@ std::vector<double> MonoFloat(const py::array& a) {
         } else {
             const double r = x[i * layout.frameStep + layout.channelStep];
             mono[i] = (l + r) / 2;
+            if (std::isinf(mono[i]) && std::isfinite(l) && std::isfinite(r)) {
+                mono[i] = l / 2 + r / 2;  // the sum of two huge samples overflowed
+            }
         }
         if (!std::isfinite(mono[i])) {
             std::ostringstream why;

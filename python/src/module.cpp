@@ -4,7 +4,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "convert.h"
 
@@ -71,39 +73,137 @@ std::optional<int64_t> Seed(const py::object& seed) {
     return value.cast<int64_t>();
 }
 
-py::object Simulate(const py::object& warning, py::object signal, py::object sampleRate,
-                    py::kwargs kwargs) {
-    py::dict parameters(kwargs);  // a copy: the caller's dict stays as it was
-    const std::optional<int64_t> seed = Seed(Pop(parameters, "seed", py::none()));
+// Whether a signal handler wants to raise (Ctrl-C's KeyboardInterrupt): asked by a simulation
+// between blocks, with the GIL held for the question only. The handler's exception is kept,
+// to be raised once the simulation has stopped.
+class Interruption {
+public:
+    std::function<bool()> Check() {
+        return [this] {
+            py::gil_scoped_acquire gil;
+            if (!error && PyErr_CheckSignals() != 0) {  // on the main thread only
+                error.emplace();                        // takes the exception
+            }
+            return error.has_value();
+        };
+    }
+    [[noreturn]] void Raise() {
+        if (error) {
+            throw *error;
+        }
+        throw py::error_already_set();
+    }
+
+private:
+    std::optional<py::error_already_set> error;
+};
+
+// A simulation's options from the keyword arguments, which lose them, and the stack level of
+// its warnings.
+cihear::Options TakeOptions(py::dict& parameters, Interruption& interruption, int& stacklevel) {
     cihear::Options options;
-    options.seed = seed;
+    options.seed = Seed(Pop(parameters, "seed", py::none()));
     options.inspect = py::bool_(Pop(parameters, "inspect", py::bool_(false)));
     options.envelopes = py::bool_(Pop(parameters, "envelopes", py::bool_(false)));
-    const int stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
+    stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
+    options.cancelled = interruption.Check();
+    return options;
+}
 
-    const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
-    const uint32_t rate = SampleRate(sampleRate);
-    const std::vector<double> x = MonoSamples(signal);
-
-    cihear::Result result;
-    {
-        py::gil_scoped_release release;
-        result = cihear::Simulate(x.data(), x.size(), rate, settings, options);
-    }
-    switch (result.status.code) {
-        case cihear::Status::kOk:
-            break;
+// A failed status as the Python exception it stands for; the message after "`file`: " when a
+// file is named.
+[[noreturn]] void RaiseStatus(const cihear::Status& status, Interruption& interruption,
+                              const std::string& file = "") {
+    switch (status.code) {
         case cihear::Status::kOutOfMemory:
             throw std::bad_alloc();
+        case cihear::Status::kCancelled:
+            interruption.Raise();
         default:
-            throw py::value_error(result.status.message);
+            if (file.empty()) {
+                throw py::value_error(status.message);
+            }
+            const py::object shown = py::module_::import("os").attr("fsdecode")(py::bytes(file));
+            throw py::value_error(py::str(shown).cast<std::string>() + ": " + status.message);
     }
+}
+
+py::object Output(cihear::Result&& result, const cihear::Options& options) {
     const auto n = static_cast<py::ssize_t>(result.output.size());
     py::array_t<double> output = Owned(std::move(result.output), {n});
     if (!options.inspect) {
         return std::move(output);
     }
     return py::make_tuple(output, InspectionDict(std::move(result.inspection), options.envelopes));
+}
+
+py::object Simulate(const py::object& warning, py::object signal, py::object sampleRate,
+                    py::kwargs kwargs) {
+    py::dict parameters(kwargs);  // a copy: the caller's dict stays as it was
+    Interruption interruption;
+    int stacklevel = 1;
+    const cihear::Options options = TakeOptions(parameters, interruption, stacklevel);
+    const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
+    const uint32_t rate = SampleRate(sampleRate);
+    // A 1-D contiguous float64 array (what cihear.simulate hands over) is simulated where it
+    // is, without a copy: the library checks its samples as MonoSamples would.
+    const auto array = py::array::ensure(signal);
+    const bool inPlace = array && py::isinstance<py::array_t<double>>(array) && array.ndim() == 1 &&
+                         (array.flags() & py::array::c_style);
+    const std::vector<double> x = inPlace ? std::vector<double>() : MonoSamples(signal);
+    const double* samples = inPlace ? static_cast<const double*>(array.data()) : x.data();
+    const size_t count = inPlace ? static_cast<size_t>(array.size()) : x.size();
+
+    cihear::Result result;
+    {
+        py::gil_scoped_release release;
+        result = cihear::Simulate(samples, count, rate, settings, options);
+    }
+    if (!result.status.ok()) {
+        RaiseStatus(result.status, interruption);
+    }
+    return Output(std::move(result), options);
+}
+
+// The WAV file at `path` simulated as the program simulates it, or None when its samples are
+// not 16-bit PCM.
+py::object SimulateWav(const py::object& warning, const std::string& path, py::kwargs kwargs) {
+    py::dict parameters(kwargs);
+    Interruption interruption;
+    int stacklevel = 1;
+    const cihear::Options options = TakeOptions(parameters, interruption, stacklevel);
+    const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
+    cihear::Result result;
+    {
+        py::gil_scoped_release release;
+        result = cihear::SimulateWav(path, settings, options);
+    }
+    if (result.status.code == cihear::Status::kUnsupportedEncoding) {
+        return py::none();
+    }
+    if (!result.status.ok()) {
+        RaiseStatus(result.status, interruption, path);
+    }
+    return Output(std::move(result), options);
+}
+
+// (samples, rate) of the WAV file at `path` as the program reads it, or None when its samples
+// are not 16-bit PCM.
+py::object ReadWav(const std::string& path) {
+    cihear::WavSamples read;
+    {
+        py::gil_scoped_release release;
+        read = cihear::ReadWav(path);
+    }
+    if (read.status.code == cihear::Status::kUnsupportedEncoding) {
+        return py::none();
+    }
+    if (!read.status.ok()) {
+        Interruption none;
+        RaiseStatus(read.status, none, path);
+    }
+    const auto n = static_cast<py::ssize_t>(read.samples.size());
+    return py::make_tuple(Owned(std::move(read.samples), {n}), read.sampleRate);
 }
 
 py::dict Describe(const py::object& warning, py::kwargs kwargs) {
@@ -181,6 +281,23 @@ of float64 arrays 'low', 'high', 'center', 'bandwidth' in Hz, one entry per chan
 'analysis_filters' and 'synthesis_filters' (lists of {'b', 'a'} coefficient arrays),
 'detector_low_pass', 'smoothing', 'acoustic_low_pass' ({'b', 'a'}; empty arrays when unused),
 'interaction_factor' and 'interaction_weights' (weight at a distance of d channels).)");
+    m.def(
+        "simulate_wav",
+        [warning](const std::string& path, py::kwargs kwargs) {
+            return SimulateWav(warning, path, std::move(kwargs));
+        },
+        py::arg("path"),
+        R"(simulate_wav(path, *, seed=None, inspect=False, envelopes=False, stacklevel=1,
+             **parameters)
+
+The WAV file at `path` (bytes) simulated as the command line simulates it, read a block at a
+time into the conversion to OUTPUT_RATE; returns what simulate() returns, or None when the
+file's samples are not 16-bit PCM. The command line's refusals are ValueErrors with its
+words.)");
+    m.def("read_wav", &ReadWav, py::arg("path"),
+          "(samples, sample_rate) of the WAV file at `path` (bytes) as the command line reads it "
+          "(float64 mono, v / 32768), or None when its samples are not 16-bit PCM; the command "
+          "line's refusals are ValueErrors with its words.");
     m.def("to_pcm16", &ToPcm16, py::arg("samples"),
           "The 16-bit values the program stores for output samples (int16, same shape).");
     m.def("write_wav16", &WriteWav16, py::arg("path"), py::arg("samples"),

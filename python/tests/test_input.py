@@ -60,6 +60,20 @@ def test_bad_signals(signal, error, words):
     assert words in str(info.value)
 
 
+def test_finite_signals_of_any_level_are_simulated():
+    x = np.sin(np.arange(8000) * 0.03) * np.sin(np.arange(8000) * 0.001)
+    normal = cihear.simulate(x, 16000)
+    # The stereo mix of two huge samples overflows their sum, not their mean.
+    huge = np.stack([x, x], axis=1) * 1.7e308
+    np.testing.assert_array_equal(cihear.simulate(huge, 16000), cihear.simulate(x * 1.7e308, 16000))
+    for scale in (2.0**-900, 2.0**-70, 2.0**70, 2.0**900):
+        np.testing.assert_array_equal(cihear.simulate(x * scale, 16000), normal, err_msg=scale)
+    # At the output rate a single huge spike is no NaN.
+    spiked = x.copy()
+    spiked[100] = 1e300
+    assert np.all(np.isfinite(cihear.simulate(spiked, 20000)))
+
+
 @pytest.mark.parametrize(
     "rate, error",
     [(0, ValueError), (-8000, ValueError), (44100.5, ValueError), (float("nan"), ValueError),

@@ -10,9 +10,7 @@
 
 #include "app/Global.h"
 #include "app/cli.h"
-#include "dsp/BlockResampler.h"
 #include "dsp/Parallel.h"
-#include "dsp/Resampler.h"
 #include "engine/Engine.h"
 #include "signal/Signal.h"
 #include "wav/WaveFile.h"
@@ -26,42 +24,19 @@ void ReportError(const std::string& text) {
 }  // namespace
 
 bool OpenInput(const char* name, OpenedInput& input) {
-    if (!input.wave.OpenRead(name)) {
-        ReportError("could not open file");
+    const cihear::Status opened = engine::OpenWave(name, input.wave);
+    if (!opened.ok()) {
+        ReportError(opened.message);
         return false;
     }
-    const std::string why = engine::Unloadable(input.wave);
-    if (!why.empty()) {
-        ReportError(why);
-        return false;
-    }
-    const Resampler::Plan plan = Resampler::PlanRun(
-        input.wave.GetNumSamples(), input.wave.GetSampleRate(), cihear::kOutputRate);
-    input.length = plan.possible ? plan.length : 0;
+    input.length = engine::ConvertedLength(input.wave);
     return true;
 }
 
 std::unique_ptr<Signal> LoadInput(OpenedInput& input) {
     // The frames are read, mixed and scaled a block at a time, straight into the conversion to
     // the internal rate: only the converted signal is held whole.
-    WaveFile& wave = input.wave;
-    const uint32_t channels = wave.GetNumChannels();
-    std::vector<short> frames;
-    const SampleSource next = [&](double* samples, uint32_t count) {
-        frames.resize(static_cast<size_t>(count) * channels);
-        if (!wave.ReadSamples(frames.data(), count)) {  // count frames of `channels` samples
-            return false;
-        }
-        if (channels == 2) {
-            const std::vector<int16_t> mono = cihear::MixStereo16(frames.data(), count);
-            frames.assign(mono.begin(), mono.end());
-        }
-        const std::vector<double> x = cihear::FromPcm16(frames.data(), count);
-        std::copy(x.begin(), x.end(), samples);
-        return true;
-    };
-    std::unique_ptr<Signal> signal =
-        ResampleInBlocks(wave.GetNumSamples(), wave.GetSampleRate(), cihear::kOutputRate, next);
+    std::unique_ptr<Signal> signal = engine::LoadConverted(input.wave, {});
     if (!signal) {
         ReportError("could not read samples from file");
     }

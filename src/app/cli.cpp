@@ -69,6 +69,13 @@ int RunSimulation(const CliOptions& o, const cihear::Settings& settings) {
     if (!OpenInput(o.input.c_str(), input)) {
         return -1;
     }
+    // A file too short for its rate would give an empty output file with success.
+    const std::string vanishing =
+        engine::Vanishing(input.wave.GetNumSamples(), input.wave.GetSampleRate());
+    if (!vanishing.empty()) {
+        std::cerr << "error: " << vanishing << std::endl;
+        return -1;
+    }
     // The samples are loaded on one of the simulation's threads while another starts drawing
     // the noise. The settings are already effective: the refusals happen in the parameter set.
     std::vector<double> output;

@@ -39,7 +39,21 @@ std::string Unconvertible(uint64_t frames, uint32_t rate) {
     return why.str();
 }
 
-std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal) {
+std::string Vanishing(uint64_t frames, uint32_t rate) {
+    // The conversion's length (Resampler::PlanDownsample) would be 0.
+    if (frames == 0 || rate <= cihear::kOutputRate ||
+        static_cast<double>(frames) * (static_cast<double>(cihear::kOutputRate) / rate) >= 1.0) {
+        return "";
+    }
+    std::ostringstream why;
+    why << "cannot convert " << frames << " samples at " << rate << " Hz to " << cihear::kOutputRate
+        << " Hz: the sample rate is too high for that few samples "
+        << "(they last less than one sample at " << cihear::kOutputRate << " Hz)";
+    return why.str();
+}
+
+std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal,
+                                       const std::function<bool()>& cancelled) {
     if (signal->GetSampleRate() == cihear::kOutputRate) {
         return signal;
     }
@@ -48,6 +62,9 @@ std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal) {
     const double* x = signal->GetSamples();
     uint32_t taken = 0;
     const SampleSource next = [&](double* samples, uint32_t count) {
+        if (cancelled && cancelled()) {
+            return false;
+        }
         std::copy(x + taken, x + taken + count, samples);
         taken += count;
         return true;

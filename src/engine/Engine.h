@@ -5,8 +5,12 @@
 #include <cihear/cihear.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "dsp/BlockResampler.h"
 #include "sim/BlockSimulation.h"
 
 class Parameters;
@@ -27,27 +31,52 @@ cihear::Settings ReadParameters(const Parameters& parameters);
 // can): a rate of 0, or a rate so low that holding every sample would need more memory than the
 // input justifies.
 std::string Unconvertible(uint64_t frames, uint32_t rate);
+// Why `frames` samples at `rate` Hz give no simulation (empty when they give one): some samples
+// that last less than one sample at the internal rate, whose conversion is empty. Loading them
+// is not refused; simulating them is (an empty output for an input would be a failure reported
+// as success).
+std::string Vanishing(uint64_t frames, uint32_t rate);
 
 // Why the program cannot load the opened WAV file, in its words ("unsupported number of
 // channels (3); ...", "file is truncated: ...", ...), or "" when it can. Judged from the header
 // alone, before any sample memory is reserved.
 std::string Unloadable(const WaveFile& wave);
+// The same as a status: kBadInput, kRateTooLow, or kUnsupportedEncoding when the samples are
+// not 16-bit PCM.
+cihear::Status LoadStatus(const WaveFile& wave);
+// Opens `name` for reading and judges it: kCannotOpen ("could not open file") or LoadStatus.
+cihear::Status OpenWave(const char* name, WaveFile& wave);
+
+// The next frames of an accepted, opened file as the program takes them: mono (MixStereo16)
+// and scaled (FromPcm16). `frames` is its working buffer; both must outlive the source.
+SampleSource MonoSource(WaveFile& wave, std::vector<short>& frames);
+// The length the accepted, opened file's signal has at the internal rate.
+uint32_t ConvertedLength(const WaveFile& wave);
+// The accepted, opened file's samples converted to the internal rate, read a block at a time
+// into the conversion; null when a read fails or `cancelled` (asked before every block) says so.
+std::unique_ptr<Signal> LoadConverted(WaveFile& wave, const std::function<bool()>& cancelled);
 
 // Converts a signal at any rate to the internal rate (the signal itself when it has it).
-// Assumes Unconvertible() found nothing.
-std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal);
+// Assumes Unconvertible() found nothing. Null when `cancelled` (asked before every block of the
+// conversion) says so.
+std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal,
+                                       const std::function<bool()>& cancelled = {});
 
 // The design of a simulator built with these parameters (its own bands and filters).
 cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& parameters);
 
 // Simulates a signal at the internal rate with effective settings; the signal is consumed.
+// Under eas the low-passed input is multiplied by acousticGain (a power of two) before it is
+// added.
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
-                                const cihear::Options& options);
+                                const cihear::Options& options, double acousticGain = 1.0);
 
 // The same for the signal `load` gives, expected to have `length` samples: it is loaded on one
 // of the simulation's threads while another already draws the noise. Throws
-// BlockSimulation::LoadFailed when load gives none.
+// BlockSimulation::LoadFailed when load gives none. Options::cancelled stopping the simulation
+// gives kCancelled.
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
-                               const cihear::Settings& settings, const cihear::Options& options);
+                               const cihear::Settings& settings, const cihear::Options& options,
+                               double acousticGain = 1.0);
 
 }  // namespace engine

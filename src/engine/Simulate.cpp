@@ -1,7 +1,10 @@
 // The one path from samples to the simulated output, for the library and the command line.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
+#include <sstream>
+#include <string>
 
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
@@ -35,19 +38,73 @@ void FillSelection(const SelectionRecord& record, cihear::Inspection& inspection
     }
 }
 
+// Inputs whose peak lies in [2^-kLevelRange, 2^kLevelRange) are simulated at their own level:
+// every intermediate value of the simulation stays far from overflow and underflow, so the
+// output is that of the input at any other level in the range. Others are brought to a peak of
+// 0.5 .. 1 by a power of two, which changes no bit of what the input at that level gives.
+const int kLevelRange = 64;
+
+// What Simulate checks and does to the samples before the simulation.
+struct Prepared {
+    std::string refusal;  // why the samples cannot be simulated, or ""
+    int shift = 0;        // the power of two they are multiplied by
+    double peak = 0.0;    // their largest magnitude
+};
+
+Prepared Prepare(const double* samples, size_t count) {
+    Prepared p;
+    if (samples == nullptr && count > 0) {
+        p.refusal = "the samples are a null pointer with a count of " + std::to_string(count);
+        return p;
+    }
+    double peak = 0.0;
+    for (size_t i = 0; i < count; i++) {
+        const double a = std::fabs(samples[i]);
+        if (!std::isfinite(a)) {
+            p.refusal = "the signal holds a NaN or an infinity (first at frame " +
+                        std::to_string(i) + "); only finite samples can be simulated";
+            return p;
+        }
+        peak = std::max(peak, a);
+    }
+    p.peak = peak;
+    int exponent = 0;  // peak = f 2^exponent, 0.5 <= f < 1
+    std::frexp(peak, &exponent);
+    if (peak > 0.0 && (exponent <= -kLevelRange || exponent > kLevelRange)) {
+        // At most 2^1023 either way, so that the factor undoing it is a double too.
+        p.shift = std::max(-1023, std::min(1023, -exponent));
+    }
+    return p;
+}
+
+// Why an output is not a simulation: a sample that is not finite (which the level range above
+// is there to prevent), or "".
+std::string NotFinite(const std::vector<double>& output, double inputPeak) {
+    for (const double y : output) {
+        if (!std::isfinite(y)) {
+            std::ostringstream why;
+            why << "the simulation overflowed: the input's level (peak " << inputPeak
+                << ") is too high for it";
+            return why.str();
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 namespace engine {
 
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,
-                                const cihear::Options& options) {
+                                const cihear::Options& options, double acousticGain) {
     const uint64_t length = input->GetLength();
     return SimulateLoading(
-        length, [&input] { return std::move(input); }, settings, options);
+        length, [&input] { return std::move(input); }, settings, options, acousticGain);
 }
 
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
-                               const cihear::Settings& settings, const cihear::Options& options) {
+                               const cihear::Settings& settings, const cihear::Options& options,
+                               double acousticGain) {
     cihear::Result result;
     std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
@@ -67,13 +124,20 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     blocks.sampleRate = cihear::kOutputRate;
     blocks.random = &random;
     blocks.threads = parallel::DefaultThreadCount();
+    blocks.cancelled = options.cancelled;
+    blocks.acousticGain = acousticGain;
     if (options.inspect) {
         blocks.selection = &record;
         if (options.envelopes) {
             blocks.envelopes = &inspection.envelopes;
         }
     }
-    result.output = blocks.Run(length, load);
+    try {
+        result.output = blocks.Run(length, load);
+    } catch (const BlockSimulation::Cancelled&) {
+        result.status = {cihear::Status::kCancelled, "cancelled"};
+        return result;
+    }
     if (options.inspect) {
         FillSelection(record, inspection);
     }
@@ -81,6 +145,45 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
 }
 
 }  // namespace engine
+
+namespace {
+
+// The simulation of checked samples, multiplied by their level's power of two.
+cihear::Result SimulatePrepared(const double* samples, size_t count, uint32_t sampleRate,
+                                const Prepared& prepared, const cihear::Settings& settings,
+                                const cihear::Options& options) {
+    const int shift = prepared.shift;
+    auto input = std::make_unique<Signal>(static_cast<uint32_t>(count), sampleRate);
+    double* x = input->GetSamples();
+    if (shift == 0) {
+        std::copy(samples, samples + count, x);
+    } else {
+        for (size_t i = 0; i < count; i++) {
+            x[i] = std::ldexp(samples[i], shift);  // exact unless it falls below 2^-1022
+        }
+    }
+    cihear::Result result;
+    std::unique_ptr<Signal> converted = engine::ToInternalRate(std::move(input), options.cancelled);
+    if (!converted) {
+        result.status = {cihear::Status::kCancelled, "cancelled"};
+        return result;
+    }
+    // At the internal rate the input is taken at its level, which under eas the acoustic part
+    // keeps; at other rates the conversion has peak-normalised it anyway.
+    const bool ownRate = sampleRate == cihear::kOutputRate;
+    result = engine::SimulateInternal(std::move(converted), settings, options,
+                                      ownRate ? std::ldexp(1.0, -shift) : 1.0);
+    if (result.status.ok()) {
+        const std::string why = NotFinite(result.output, prepared.peak);
+        if (!why.empty()) {
+            result = cihear::Result();
+            result.status = {cihear::Status::kBadInput, why};
+        }
+    }
+    return result;
+}
+
+}  // namespace
 
 namespace cihear {
 
@@ -92,11 +195,15 @@ Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const 
                 const Options& options) {
     Result result;
     std::string why = engine::Unconvertible(count, sampleRate);
+    if (why.empty()) {
+        why = engine::Vanishing(count, sampleRate);
+    }
     if (why.empty() && count > std::numeric_limits<uint32_t>::max()) {
         why = "the input is too long: at most 4294967295 samples";
     }
     if (!why.empty()) {
-        result.status = {sampleRate == 0 ? Status::kBadInput : Status::kRateTooLow, why};
+        const bool low = sampleRate > 0 && sampleRate < kOutputRate;
+        result.status = {low ? Status::kRateTooLow : Status::kBadInput, why};
         return result;
     }
     if (options.seed && (*options.seed < 0 || *options.seed > kMaxSeed)) {
@@ -105,11 +212,13 @@ Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const 
                                                 std::to_string(kMaxSeed)};
         return result;
     }
+    const Prepared prepared = Prepare(samples, count);
+    if (!prepared.refusal.empty()) {
+        result.status = {Status::kBadInput, prepared.refusal};
+        return result;
+    }
     try {
-        auto input = std::make_unique<Signal>(static_cast<uint32_t>(count), sampleRate);
-        std::copy(samples, samples + count, input->GetSamples());
-        return engine::SimulateInternal(engine::ToInternalRate(std::move(input)), settings,
-                                        options);
+        return SimulatePrepared(samples, count, sampleRate, prepared, settings, options);
     } catch (const std::bad_alloc&) {
         result.status = {Status::kOutOfMemory, "not enough memory"};
         return result;

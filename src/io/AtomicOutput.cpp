@@ -216,8 +216,10 @@ bool FollowLinks(std::string& name, struct stat& st, bool& exists) {
     const int maxLinks = 40;  // as the kernel's own limit
     for (int hops = 0;; hops++) {
         if (lstat(name.c_str(), &st) != 0) {
+            // A name longer than the file system takes can be neither created nor given to a
+            // temporary: refused before anything is written.
             exists = false;
-            return true;
+            return errno != ENAMETOOLONG;
         }
         if (!S_ISLNK(st.st_mode)) {
             exists = true;

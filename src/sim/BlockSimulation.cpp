@@ -62,6 +62,12 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
     return Run(length, [&input] { return std::move(input); });
 }
 
+void BlockSimulation::StopIfCancelled() const {
+    if (cancelled && cancelled()) {
+        throw Cancelled();
+    }
+}
+
 std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     parallel::Team team(threads);
@@ -191,6 +197,7 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
         std::vector<uint32_t> marks(n);
 
         for (uint64_t b0 = 0; b0 < L; b0 += B) {
+            StopIfCancelled();
             const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
             if (team.Size() == 1) {
                 noise.Draw(uint64_t{n} * m);
@@ -334,6 +341,7 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
         }
         block::FrameClock clock(cycles, fs, rate);
         for (uint64_t b0 = 0; b0 < L; b0 += B) {
+            StopIfCancelled();
             const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
             // The selected envelopes, from the frames and the tail, a group of channels per task.
             for (uint32_t t = 0; t < m; t++) {
@@ -436,6 +444,9 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
             double* pa = acoustic.data();
             kernels::FilterChannelsFrom(lp.GetA(), lp.GetB(), lp.GetNumCoeffs(), &pa, 1, m, b0,
                                         state.data());
+            if (acousticGain != 1.0) {
+                Normalizer::Scale(pa, pa, m, acousticGain);
+            }
             Synthesizer::AddAcoustic(out.data() + b0, pa, m);
         }
         input.reset();

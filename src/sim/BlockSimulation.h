@@ -30,6 +30,13 @@ struct BlockSimulation {
     uint32_t blockSize = 1 << 14;              // samples per block (any value from 1 up)
     SelectionRecord* selection = nullptr;      // filled as Analyzer::N_of_M fills it, when given
     std::vector<double>* envelopes = nullptr;  // channels x samples, row by row, when given
+    // Under eas, what the low-passed input is multiplied by before it is added (a power of two
+    // undoing a scaling of the input, so that the acoustic part keeps the caller's level; at 1
+    // nothing is multiplied).
+    double acousticGain = 1.0;
+    // Asked on the calling thread before every block of both passes, when given: true ends the
+    // run with Cancelled.
+    std::function<bool()> cancelled;
 
     // The simulated output of input; input is released as soon as it is no longer needed
     // (after the first pass, unless eas needs it to the end).
@@ -40,5 +47,9 @@ struct BlockSimulation {
     // signal have another length). Throws LoadFailed when load gives none.
     using Loader = std::function<std::unique_ptr<Signal>()>;
     struct LoadFailed {};
+    struct Cancelled {};
     std::vector<double> Run(uint64_t expected, const Loader& load);
+
+private:
+    void StopIfCancelled() const;
 };

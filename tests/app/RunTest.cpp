@@ -131,6 +131,13 @@ TEST_F(RunTest, MissingInputOrOutputDirectoryFailsWithoutLeavingAFile) {
         EXPECT_EQ(run.err, "error: could not open file to write\n");
     }
     {
+        SCOPED_TRACE("output name longer than the file system takes");
+        const ProgramRun run = Run({"-i", "in.wav", "-o", std::string(256, 'o')});
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, untilWriting);
+        EXPECT_EQ(run.err, "error: could not open file to write\n");
+    }
+    {
         SCOPED_TRACE("empty output name");
         const ProgramRun run = Run({"-i", "in.wav", "-o", ""});
         EXPECT_EQ(run.status, 255);
@@ -186,6 +193,10 @@ TEST_F(RunTest, InputsItCannotHandleAreRefusedWithAReason) {
          "error: cannot convert 83887 samples at 100 Hz to 20000 Hz: the sample rate is too "
          "low for that many samples\n"},
         {"not a WAV file", Text("just text"), "error: could not open file\n"},
+        // 2 frames at 4294967295 Hz last less than one output sample: an empty output file.
+        {"rate too high for the file's length", pcm16(1, 4294967295u, twoFrames),
+         "error: cannot convert 4 samples at 4294967295 Hz to 20000 Hz: the sample rate is too "
+         "high for that few samples (they last less than one sample at 20000 Hz)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
