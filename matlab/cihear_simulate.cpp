@@ -97,9 +97,11 @@ bool CheckSignal(const mxArray* x, Request& request, mex::Report& report) {
         const double v = id == mxDOUBLE_CLASS ? static_cast<const double*>(mxGetData(x))[i]
                                               : static_cast<const float*>(mxGetData(x))[i];
         if (!std::isfinite(v)) {
+            // The library's words, with the element as Octave and MATLAB index it.
             mex::Fail(report, "cihear:badInput",
-                      "x(" + std::to_string(i + 1) + ") is " + Number(v) +
-                          ": every sample must be a finite number");
+                      "the signal holds a NaN or an infinity (first at x(" +
+                          std::to_string(i + 1) + "), " + Number(v) +
+                          "); only finite samples can be simulated");
             return false;
         }
     }

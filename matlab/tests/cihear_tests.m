@@ -166,7 +166,7 @@ function bad_arguments()
   for k = 1:numel(bad)
     expect_error(@() cihear_simulate(bad{k}, 20000), 'cihear:badInput');
   end
-  expect_error(@() cihear_simulate([x(1:5); NaN], 20000), 'cihear:badInput', 'x(6)');
+  expect_error(@() cihear_simulate([x(1:5); NaN], 20000), 'cihear:badInput', 'NaN or an infinity (first at x(6)');
   rates = {[], 0, 1.5, -8000, NaN, Inf, 2^32, [8000 8000], '8000', true, complex(8000, 1)};
   for k = 1:numel(rates)
     expect_error(@() cihear_simulate(x, rates{k}), 'cihear:badSampleRate');
