@@ -13,7 +13,8 @@ import textwrap
 
 import numpy as np
 
-from .cli_report import Parser, add_simulation_options, run, simulation_options
+from ._params import real_from_text
+from .cli_report import Parser, _argument, add_simulation_options, run, simulation_options
 
 
 def _carrier(synchronization):
@@ -101,9 +102,9 @@ def main(argv=None):
     parser.add_argument("--audio", metavar="FILE.wav",
                         help="also write the simulated sound to this WAV file (the bytes the "
                         "command line writes for the same input and settings)")
-    parser.add_argument("--from", dest="start", type=float, default=None, metavar="S",
+    parser.add_argument("--from", dest="start", type=_argument(real_from_text), default=None, metavar="S",
                         help="start of the time range shown, in seconds (default 0)")
-    parser.add_argument("--to", dest="stop", type=float, default=None, metavar="S",
+    parser.add_argument("--to", dest="stop", type=_argument(real_from_text), default=None, metavar="S",
                         help="end of the time range shown, in seconds (default: the end)")
     parser.add_argument("--size", default="1400x1000",
                         help="figure size in pixels, WIDTHxHEIGHT (default 1400x1000)")

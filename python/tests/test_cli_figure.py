@@ -78,6 +78,7 @@ def test_figure_title_caption_and_panels(wav):
     (["inspect", "-i", "missing.wav", "-o", "f.png"], 1, "missing.wav"),
     (["inspect", "-i", "{wav}", "-o", "f.png", "--n_on", "0"], 1, "n_on = 0"),
     (["inspect", "-i", "{wav}", "-o", "f.png", "--from", "0.3", "--to", "0.2"], 1, "--from"),
+    (["inspect", "-i", "{wav}", "-o", "f.png", "--from", "1_0"], 2, "--from"),
     (["inspect", "-i", "{wav}", "-o", "f.png", "--eas", "maybe"], 2, "--eas"),
     (["inspect", "-i", "{wav}", "-o", "f.png", "--size", "big"], 1, "--size"),
     (["inspect", "-i", "{py}", "-o", "f.png"], 1, "could not read"),
