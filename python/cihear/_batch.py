@@ -78,24 +78,27 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
         if input_dir is not None or output_dir is not None or grid or parameters:
             raise ValueError("a manifest gives every job's input, output and parameters: "
                              "give no folders, grid or fixed parameters with it")
-        jobs = _jobs.manifest_jobs(settings, manifest)
         default_log = Path(manifest).with_name(Path(manifest).stem + "-log.csv")
     else:
         if input_dir is None or output_dir is None:
             raise ValueError("give an input folder and an output folder, or a manifest")
+        default_log = Path(output_dir) / LOG_NAME
+    main_log = Path(log) if log is not None else default_log
+    log = main_log if shard is None else _joblog.shard_path(main_log, *shard)
+    written = [(path, f"the log {path}") for path in dict.fromkeys([main_log, log])]
+    written.append((_joblog.lock_path(log), f"the lock of the log {log}"))
+    if manifest is not None:
+        jobs = _jobs.manifest_jobs(settings, manifest, written)
+    else:
         grid = _jobs.check_grid(settings, grid)
         fixed = _jobs.check_fixed(settings, parameters, grid)
-        jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed)
-        default_log = Path(output_dir) / LOG_NAME
+        jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed, written)
     if not jobs:
         raise ValueError(f"the manifest {manifest} lists no jobs" if manifest is not None else
                          f"no recordings under {input_dir} (looked for "
                          f"{', '.join(sorted(_jobs.AUDIO_EXTENSIONS))})")
-    log = Path(log) if log is not None else default_log
     if shard is not None:
-        index, count = shard
-        jobs = _jobs.shard(jobs, index, count)
-        log = _joblog.shard_path(log, index, count)
+        jobs = _jobs.shard(jobs, *shard)
     return jobs, log
 
 

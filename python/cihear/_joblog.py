@@ -27,6 +27,12 @@ def shard_path(path, index, count):
     return path.with_name(f"{path.stem}.shard-{index}-of-{count}{path.suffix}")
 
 
+def lock_path(path):
+    """The file whose lock says that a batch is writing the log: out/.cihear-batch.csv.lock."""
+    path = Path(path)
+    return path.with_name(f".{path.name}.lock")
+
+
 def related_logs(path):
     """The log and those of its shards, whichever exist."""
     path = Path(path)

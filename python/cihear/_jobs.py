@@ -204,9 +204,10 @@ def condition_name(conditions):
     return "".join(f"__{name}-{format_value(value)}" for name, value in conditions.items())
 
 
-def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
+def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None, written=()):
     """Every recording under input_folder times every combination of the grid, the outputs
-    named from the input's relative path and the condition, in a tree mirroring the input's."""
+    named from the input's relative path and the condition, in a tree mirroring the input's.
+    `written`: the other files the batch writes, as check_outputs takes them."""
     grid, fixed = grid or {}, fixed or {}
     output_folder = Path(output_folder)
     if output_folder.resolve() == Path(input_folder).resolve():
@@ -221,12 +222,13 @@ def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
             name = relative.stem + condition_name(conditions) + ".wav"
             jobs.append(settings.job(path, output_folder / relative.parent / name,
                                      relative.as_posix(), {**fixed, **conditions}))
-    return check_outputs(jobs)
+    return check_outputs(jobs, written=written)
 
 
-def manifest_jobs(settings, manifest):
+def manifest_jobs(settings, manifest, written=()):
     """The jobs of a CSV manifest: columns input and output (relative paths are taken from the
-    manifest's folder), then any parameter columns and seed; an empty cell takes the default."""
+    manifest's folder), then any parameter columns and seed; an empty cell takes the default.
+    `written`: the other files the batch writes, as check_outputs takes them."""
     manifest = Path(manifest)
     base = manifest.parent
     jobs = []
@@ -257,23 +259,58 @@ def manifest_jobs(settings, manifest):
                 raise ValueError(f"{where}: {e}") from None
             jobs.append(settings.job(base / row["input"], base / row["output"], row["input"],
                                      requested))
-    return check_outputs(jobs)
+    return check_outputs(jobs, [(manifest, f"the manifest {manifest}")], written)
 
 
-def check_outputs(jobs):
+def identities(path):
+    """What names the file a path leads to: its resolved path (links followed, whether or not
+    the file exists) and, for a file that exists, its device and inode (which also catch hard
+    links and folders reached through links)."""
+    found = {("path", os.path.realpath(path))}
+    try:
+        st = os.stat(path)
+    except (OSError, ValueError):
+        return found
+    found.add(("inode", st.st_dev, st.st_ino))
+    return found
+
+
+def check_outputs(jobs, protected=(), written=()):
     """Refuses two jobs writing one file, which would silently keep only one of them, and an
-    output written over an input."""
-    seen = {}
-    inputs = {os.path.normpath(job.input): job for job in jobs}
+    output written over an input or over a `protected` file ((path, what it is) pairs: the
+    manifest); `written` are the other files the batch writes ((path, what), the log), which
+    may not be an input, a protected file or an output either. Files are compared by what they
+    resolve to, so that a link to an input, an input given through a link, or a hard link, is
+    caught as well."""
+    memo = {}
+
+    def named(path):
+        if path not in memo:
+            memo[path] = identities(path)
+        return memo[path]
+
+    reserved = {}
+    for path, what in protected:
+        reserved.update(dict.fromkeys(named(path), what))
     for job in jobs:
-        key = os.path.normpath(job.output)
-        if key in inputs:
-            raise ValueError(f"{inputs[key].source} would be overwritten by the output of "
-                             f"{job.source}")
-        if key in seen:
-            raise ValueError(f"{seen[key].source} and {job.source} would both be written to "
+        reserved.update(dict.fromkeys(named(job.input), job.source))
+    for path, what in written:
+        clash = next((reserved[i] for i in named(path) if i in reserved), None)
+        if clash is not None:
+            raise ValueError(f"{clash} would be overwritten by {what}")
+    for path, what in written:
+        reserved.update(dict.fromkeys(named(path), what))
+    seen = {}
+    for job in jobs:
+        found = named(job.output)
+        clash = next((reserved[i] for i in found if i in reserved), None)
+        if clash is not None:
+            raise ValueError(f"{clash} would be overwritten by the output of {job.source}")
+        other = next((seen[i] for i in found if i in seen), None)
+        if other is not None:
+            raise ValueError(f"{other.source} and {job.source} would both be written to "
                              f"{job.output}")
-        seen[key] = job
+        seen.update(dict.fromkeys(found, job))
     return jobs
 
 
