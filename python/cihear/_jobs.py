@@ -39,12 +39,17 @@ class Job:
     parameters: dict   # every parameter's value, defaults filled in
     requested: dict    # the values the grid, --set or the manifest gave
     seed: object       # int, or None for the command line's sequence
+    partial: Path = None  # the run's folder of partial outputs beside the output, if any
 
-    def is_temporary(self, name):
-        """Whether a file `name` beside the output is a temporary that the output writer made for
-        it (the output's name and six characters) and a killed worker left behind."""
-        stem, dot, suffix = name.rpartition(".")
-        return stem == self.output.name and len(suffix) == 6
+    @property
+    def temporary(self):
+        """Where the worker writes the output before renaming it into place: a name of the
+        batch's own in its folder of partial outputs (None: written in place, for an output
+        that is a link, which the program's writer follows)."""
+        if self.partial is None:
+            return None
+        digest = hashlib.sha256(os.fsencode(self.output)).hexdigest()[:16]
+        return self.partial / f"{digest}.wav"
 
 
 def rules(table):

@@ -1,7 +1,9 @@
 """python3 -m cihear batch: a corpus under a grid of settings, or the jobs of a manifest.
 
 Exit status: 0 every job done (or skipped as complete), 1 some job failed, 2 the command line,
-the manifest or a folder was refused, 130 interrupted (Ctrl-C, or terminated)."""
+the manifest or a folder was refused, or another batch is writing the same log, 3 the log could
+not be written (a full disk: the batch stops, the log whole up to its last line), 130
+interrupted (Ctrl-C, or terminated)."""
 
 import argparse
 import signal
@@ -62,7 +64,7 @@ def _terminated(signum, frame):
 
 def main(argv=None):
     from . import _jobs
-    from ._batch import Interrupted, batch
+    from ._batch import Busy, Interrupted, LogFailed, batch
 
     try:
         args = parser().parse_args(argv)
@@ -93,7 +95,12 @@ def main(argv=None):
     except KeyboardInterrupt:  # before any job ran
         print("cihear batch: interrupted", file=sys.stderr)
         return 130
-    except (ValueError, OSError) as e:
+    except LogFailed as e:
+        done = getattr(e, "summary", None)
+        print(f"cihear batch: error: {e.strerror}; stopped" + (f": {done}" if done else ""),
+              file=sys.stderr)
+        return 3
+    except (ValueError, OSError, Busy) as e:
         print(f"cihear batch: error: {e}", file=sys.stderr)
         return 2
     finally:

@@ -165,7 +165,7 @@ def test_job_key_follows_input_parameters_seed_and_version(tmp_path, settings):
     assert _jobs.input_identity(wav) != ident
 
 
-def test_log_ignores_a_line_cut_short_and_keeps_the_latest_per_output(tmp_path):
+def test_log_ignores_a_line_cut_short_and_keeps_every_output_s_history(tmp_path):
     names = _joblog.columns(["n_on"])
     log = tmp_path / "log.csv"
     with _joblog.Writer(log, names) as w:
@@ -173,13 +173,17 @@ def test_log_ignores_a_line_cut_short_and_keeps_the_latest_per_output(tmp_path):
         w.append({"input": "b", "output": "b.wav", "status": "done", "key": "k2"})
         w.append({"input": "a", "output": "a.wav", "status": "done", "key": "k3"})
     rows = _joblog.read(log)
-    assert [(r["output"], r["key"]) for r in rows] == [("a.wav", "k3"), ("b.wav", "k2")]
+    # in the order of the outputs, each output's lines in the order they were written
+    assert [(r["output"], r["key"]) for r in rows] == [("a.wav", "k1"), ("a.wav", "k3"),
+                                                       ("b.wav", "k2")]
+    assert [(r["output"], r["key"]) for r in _joblog.latest(rows).values()] == [
+        ("a.wav", "k3"), ("b.wav", "k2")]
     with open(log, "a") as f:
         f.write("c,c.wav,4,,1.0,done,,0.1,now,10,20,30,k")  # killed while writing the key
-    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "b.wav"]
+    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "a.wav", "b.wav"]
     with _joblog.Writer(log, names) as w:  # appending after the cut line starts a fresh line
         w.append({"input": "d", "output": "d.wav", "status": "done", "key": "k4"})
-    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "b.wav", "d.wav"]
+    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "a.wav", "b.wav", "d.wav"]
     shard = _joblog.shard_path(log, 2, 3)
     assert shard.name == "log.shard-2-of-3.csv"
     shard.write_text("")

@@ -1,0 +1,98 @@
+"""The batch's log and output folder: only its own temporaries removed, one batch per log at a
+time, shard logs and the main log combined by the latest record."""
+
+import os
+import socket
+
+import pytest
+
+from cihear import _joblog, batch
+from cihear.cli_batch import main
+from test_batch_run import log_rows, make_corpus
+
+
+def run(tmp_path, **kwargs):
+    kwargs.setdefault("jobs", 1)
+    summary = batch(tmp_path / "in", tmp_path / "out", progress=False, **kwargs)
+    assert summary.failed == 0, summary.failures
+    return summary
+
+
+def test_only_the_temporaries_a_run_lists_in_its_log_are_removed(tmp_path):
+    make_corpus(tmp_path / "in", count=2)
+    out = tmp_path / "out"
+    run(tmp_path)
+    users = {out / "s001.wav.backup": b"mine", out / "s001.wav.v1-old": b"old take",
+             out / "sentences" / "s002.wav.abcdef": b"looks like a temporary",
+             out / ".cihear-batch-partial-0123456789ab" / "x.wav": b"not listed in the log"}
+    for path, data in users.items():
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    # what a run killed while writing leaves: its folder of partial outputs, listed in the log
+    left = out / "sentences" / ".cihear-batch-partial-00000000beef"
+    left.mkdir()
+    (left / "0011223344556677.wav.Xy12Ab").write_bytes(b"half a file")
+    names = list(log_rows(out / "cihear-batch.csv")[0])
+    writer = _joblog.Writer(out / "cihear-batch.csv", names)
+    writer.append({"output": "sentences/.cihear-batch-partial-00000000beef",
+                   "status": "temporary"})
+    writer.fd, fd = None, writer.fd
+    os.close(fd)  # as a kill leaves it: not put in order
+
+    for grid in (None, {"n_on": [4]}):  # a rerun with nothing to do, then one that runs jobs
+        run(tmp_path, grid=grid)
+        assert {p: p.read_bytes() for p in users} == users
+        assert not left.exists()
+        rows = log_rows(out / "cihear-batch.csv")
+        assert {r["status"] for r in rows} == {"done"}
+    assert not [p for p in out.rglob(".cihear-batch-partial-*") if p.parent != out]
+
+
+def test_a_second_batch_on_a_log_in_use_is_refused_saying_who_holds_it(tmp_path, capsys):
+    make_corpus(tmp_path / "in", count=2)
+    out = tmp_path / "out"
+    log = out / "cihear-batch.csv"
+    args = [str(tmp_path / "in"), str(out), "--jobs", "1", "--quiet"]
+    with _joblog.Lock(log):
+        assert main(args) == 2
+        err = capsys.readouterr().err
+        assert err.count("\n") == 1 and "another batch is writing the log" in err
+        assert f"pid {os.getpid()} on {socket.gethostname()}, started " in err
+        assert not log.exists() and not list(out.rglob("*.wav"))
+        # each shard has its own log and lock
+        assert main(args + ["--shard", "1/2"]) == 0
+        with _joblog.Lock(_joblog.shard_path(log, 2, 2)):
+            assert main(args + ["--shard", "2/2"]) == 2
+            assert main(args + ["--shard", "1/2"]) == 0
+    assert main(args) == 0  # released: the next batch runs
+    assert "1 done, 0 failed, 1 skipped" in capsys.readouterr().out
+    assert not list(out.glob(".*.lock"))
+
+
+def test_a_job_s_latest_record_wins_whichever_log_holds_it(tmp_path):
+    make_corpus(tmp_path / "in", count=3)
+    manifest = tmp_path / "jobs.csv"
+
+    def jobs(n_on, **kwargs):
+        rows = "".join(f"in/{name},out/{i}.wav,{n_on}\n" for i, name in enumerate(
+            ["s001.wav", "sentences/s002.wav", "sentences/deep/s003.wav"]))
+        manifest.write_text("input,output,n_on\n" + rows)
+        summary = batch(manifest=manifest, jobs=1, progress=False, **kwargs)
+        return summary.done, summary.skipped
+
+    assert jobs(4, shard="1/2") == (2, 0)
+    assert jobs(4, shard="2/2") == (1, 0)
+    assert jobs(8) == (3, 0)  # later than the shards' records
+    assert jobs(8) == (0, 3)
+    assert jobs(4, shard="1/2") == (2, 0)  # the shards' records are the latest again
+    assert jobs(4) == (1, 2)
+
+
+@pytest.mark.parametrize("text, kept", [
+    ("output,status,key,output_size,output_mtime_ns\r\nb.wav,done,k,1,2\r\n", ["b.wav"]),
+    ('output,status,key,output_size,output_mtime_ns\r\n"a\r\nb.wav",done,k,1,2\r\n',
+     ["a\r\nb.wav"]),  # a file name with a line break in it
+])
+def test_records_spanning_lines_are_read_whole(tmp_path, text, kept):
+    (tmp_path / "log.csv").write_bytes(text.encode())
+    assert [r["output"] for r in _joblog.read(tmp_path / "log.csv")] == kept
