@@ -96,3 +96,45 @@ def test_a_job_s_latest_record_wins_whichever_log_holds_it(tmp_path):
 def test_records_spanning_lines_are_read_whole(tmp_path, text, kept):
     (tmp_path / "log.csv").write_bytes(text.encode())
     assert [r["output"] for r in _joblog.read(tmp_path / "log.csv")] == kept
+
+
+def _no_header(text):
+    return text.split("\n", 1)[1]
+
+
+def _no_key_column(text):
+    return "\n".join(",".join(line.split(",")[:-1]) for line in text.split("\n"))
+
+
+def _overwritten_by_a_wav(text):
+    return b"RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\xff\xfe"
+
+
+def _stray_quote_in_the_first_record(text):
+    header, first, rest = text.split("\n", 2)
+    return "\n".join([header, first.replace(",", ',"', 1), rest])
+
+
+@pytest.mark.parametrize("damage, kept_as, redone", [
+    (_no_header, "unreadable", 3),
+    (_no_key_column, "unreadable", 3),
+    (_overwritten_by_a_wav, "unreadable", 3),
+    (_stray_quote_in_the_first_record, "damaged", 1),  # that line only
+])
+def test_a_damaged_log_is_set_aside_and_costs_only_what_cannot_be_read(
+        tmp_path, capsys, damage, kept_as, redone):
+    make_corpus(tmp_path / "in", count=3)
+    log = tmp_path / "out" / "cihear-batch.csv"
+    run(tmp_path)
+    damaged = damage(log.read_text())
+    damaged = damaged if isinstance(damaged, bytes) else damaged.encode()
+    log.write_bytes(damaged)
+    assert main([str(tmp_path / "in"), str(tmp_path / "out"), "--jobs", "1", "--quiet"]) == 0
+    out, err = capsys.readouterr()
+    assert f"{redone} done, 0 failed, {3 - redone} skipped" in out
+    assert err.count("\n") == 1 and "cihear batch: warning: " in err and "Traceback" not in err
+    kept = list(log.parent.glob(f"cihear-batch.{kept_as}-*.csv"))
+    assert len(kept) == 1 and kept[0].name in err and kept[0].read_bytes() == damaged
+    assert len(log_rows(log)) == 3  # the readable lines and those of the jobs done again
+    assert main([str(tmp_path / "in"), str(tmp_path / "out"), "--jobs", "1", "--quiet"]) == 0
+    assert "0 done, 0 failed, 3 skipped" in capsys.readouterr().out
