@@ -214,9 +214,9 @@ class Writer:
         data = _text([row], self.names, header=False)
         size = os.fstat(self.fd).st_size
         try:
-            written = os.write(self.fd, data)
-            if written != len(data):
-                raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC))
+            view = memoryview(data)
+            while view:  # a short write is followed by the one that says why
+                view = view[os.write(self.fd, view):]
             os.fsync(self.fd)
         except OSError as e:
             try:

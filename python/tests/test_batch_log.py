@@ -3,6 +3,8 @@ time, shard logs and the main log combined by the latest record."""
 
 import os
 import socket
+import subprocess
+import sys
 
 import pytest
 
@@ -138,3 +140,24 @@ def test_a_damaged_log_is_set_aside_and_costs_only_what_cannot_be_read(
     assert len(log_rows(log)) == 3  # the readable lines and those of the jobs done again
     assert main([str(tmp_path / "in"), str(tmp_path / "out"), "--jobs", "1", "--quiet"]) == 0
     assert "0 done, 0 failed, 3 skipped" in capsys.readouterr().out
+
+
+def test_a_full_disk_stops_the_batch_with_its_own_status_and_the_log_whole(tmp_path):
+    make_corpus(tmp_path / "in", count=3)
+    log = tmp_path / "out" / "cihear-batch.csv"
+    # a file size limit, as a full disk: the outputs cannot be written, then the log either
+    limited = ("import resource, signal, sys; signal.signal(signal.SIGXFSZ, signal.SIG_IGN); "
+               "resource.setrlimit(resource.RLIMIT_FSIZE, (1500, 1500)); "
+               "from cihear.cli_batch import main; sys.exit(main(sys.argv[1:]))")
+    args = [str(tmp_path / "in"), str(tmp_path / "out"), "--jobs", "1", "--quiet", "--grid",
+            "n_on=4,8"]  # six jobs: more lines than the limit lets the log hold
+    done = subprocess.run([sys.executable, "-c", limited, *args], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONDONTWRITEBYTECODE="1"))
+    assert done.returncode == 3, done.stderr
+    assert done.stderr.count("\n") == 1 and "Traceback" not in done.stderr
+    assert f"error: could not write the log {log}: File too large; stopped: " in done.stderr
+    data = log.read_bytes()
+    assert data.endswith(b"\r\n") and len(data) <= 1500
+    assert _joblog.scan(log)[1] == 0 and not list(log.parent.glob("*.damaged-*"))
+    assert main(args) == 0  # the rerun makes everything
+    assert len(list((tmp_path / "out").rglob("*.wav"))) == 6
