@@ -33,6 +33,9 @@ LOG_NAME = "cihear-batch.csv"
 # The status of a log line that names a run's folder of partial outputs.
 TEMPORARY = "temporary"
 
+# The note beside a file name that is not valid UTF-8 (written as the bytes it is).
+NOT_UTF8 = "the file name is not valid UTF-8: the log holds its bytes as they are"
+
 # The most worker processes per core that --jobs starts (more only cost memory and time).
 JOBS_PER_CORE = 4
 
@@ -193,6 +196,10 @@ def _sort(planned, records, log, version, content_hash):
     pending, refused, facts, skipped = [], [], {}, 0
     identities = {}  # an input's identity, worked out once however many jobs read it
     for job in planned:
+        if job.refused is not None:
+            refused.append((job, _worker.Outcome.failure(job.refused)))
+            facts[id(job)] = ("", "")
+            continue
         if job.input not in identities:
             why = _worker.refusal(job)
             try:
@@ -359,4 +366,14 @@ def _row(job, parameters, outcome, key, input_size, version, folder):
     row.update({name: _jobs.format_value(value) for name, value in parameters.items()})
     if outcome.status == "done":
         row.update(output_size=outcome.output_size, output_mtime_ns=outcome.output_mtime_ns)
+    if not all(_utf8(row[name]) for name in ("input", "output")):
+        row["reason"] = "; ".join(filter(None, [row["reason"], NOT_UTF8]))
     return row
+
+
+def _utf8(text):
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True

@@ -40,6 +40,7 @@ class Job:
     requested: dict    # the values the grid, --set or the manifest gave
     seed: object       # int, or None for the command line's sequence
     partial: Path = None  # the run's folder of partial outputs beside the output, if any
+    refused: str = None   # why the job is not run (its output would also be another's)
 
     @property
     def temporary(self):
@@ -188,17 +189,32 @@ def check_fixed(settings, fixed, grid=()):
     return checked
 
 
+def _first_visit(path, visited):
+    """Whether a folder is reached for the first time (not again through a link, or a loop)."""
+    try:
+        st = os.stat(path)
+    except OSError:
+        return False
+    if (st.st_dev, st.st_ino) in visited:
+        return False
+    visited.add((st.st_dev, st.st_ino))
+    return True
+
+
 def find_inputs(folder, exclude=None):
     """The recordings under folder, recursively, in a fixed order; hidden files and folders and
-    everything under exclude (an output folder inside the input folder) are left out."""
+    everything under exclude (an output folder inside the input folder) are left out. Links to
+    folders are followed, each folder taken once (a link back up is not a loop)."""
     folder = Path(folder)
     if not folder.is_dir():
         raise ValueError(f"input folder {str(folder)!r} is not a folder")
     exclude = Path(exclude).resolve() if exclude is not None else None
-    found = []
-    for root, dirs, files in os.walk(folder):
-        dirs[:] = sorted(d for d in dirs if not d.startswith(".")
-                         and (exclude is None or (Path(root) / d).resolve() != exclude))
+    found, visited = [], set()
+    _first_visit(folder, visited)
+    for root, dirs, files in os.walk(folder, followlinks=True):
+        dirs[:] = sorted(d for d in sorted(dirs) if not d.startswith(".")
+                         and (exclude is None or (Path(root) / d).resolve() != exclude)
+                         and _first_visit(Path(root) / d, visited))
         found.extend(Path(root) / f for f in sorted(files)
                      if not f.startswith(".") and Path(f).suffix.lower() in AUDIO_EXTENSIONS)
     return sorted(found, key=lambda path: path.relative_to(folder).parts)
@@ -227,7 +243,7 @@ def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None, writ
             name = relative.stem + condition_name(conditions) + ".wav"
             jobs.append(settings.job(path, output_folder / relative.parent / name,
                                      relative.as_posix(), {**fixed, **conditions}))
-    return check_outputs(jobs, written=written)
+    return check_outputs(jobs, written=written, refuse_pairs=True)
 
 
 def manifest_jobs(settings, manifest, written=()):
@@ -280,13 +296,14 @@ def identities(path):
     return found
 
 
-def check_outputs(jobs, protected=(), written=()):
+def check_outputs(jobs, protected=(), written=(), refuse_pairs=False):
     """Refuses two jobs writing one file, which would silently keep only one of them, and an
     output written over an input or over a `protected` file ((path, what it is) pairs: the
     manifest); `written` are the other files the batch writes ((path, what), the log), which
     may not be an input, a protected file or an output either. Files are compared by what they
     resolve to, so that a link to an input, an input given through a link, or a hard link, is
-    caught as well."""
+    caught as well. With refuse_pairs, two jobs writing one file are not run (their `refused`
+    says why) and the others are, rather than the whole list refused."""
     memo = {}
 
     def named(path):
@@ -305,7 +322,7 @@ def check_outputs(jobs, protected=(), written=()):
             raise ValueError(f"{clash} would be overwritten by {what}")
     for path, what in written:
         reserved.update(dict.fromkeys(named(path), what))
-    seen = {}
+    seen, clashes = {}, {}
     for job in jobs:
         found = named(job.output)
         clash = next((reserved[i] for i in found if i in reserved), None)
@@ -313,10 +330,15 @@ def check_outputs(jobs, protected=(), written=()):
             raise ValueError(f"{clash} would be overwritten by the output of {job.source}")
         other = next((seen[i] for i in found if i in seen), None)
         if other is not None:
-            raise ValueError(f"{other.source} and {job.source} would both be written to "
-                             f"{job.output}")
+            why = f"{other.source} and {job.source} would both be written to {job.output}"
+            if not refuse_pairs:
+                raise ValueError(why)
+            clashes.setdefault(id(other), (other, why))
+            clashes[id(job)] = (job, why)
         seen.update(dict.fromkeys(found, job))
-    return jobs
+    why = {key: f"{text}: not run (rename one of them)" for key, (_, text) in clashes.items()}
+    return [dataclasses.replace(job, refused=why[id(job)]) if id(job) in why else job
+            for job in jobs]
 
 
 def shard(jobs, index, count):

@@ -28,11 +28,26 @@ class Outcome:
         return cls("failed", reason, seconds)
 
 
-def initialize():
-    """A local worker: one thread per simulation, and Ctrl-C left to the batch, which ends the
-    workers itself."""
+def _end_with_parent(parent):
+    """Asks the system to kill this process when the process that started it dies (a runner
+    killed with SIGKILL cannot end its workers itself); if it is already gone, ends now."""
+    import ctypes
+
+    PR_SET_PDEATHSIG = 1
+    with contextlib.suppress(OSError, AttributeError):
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+    if os.getppid() != parent:
+        os._exit(1)
+
+
+def initialize(parent=None):
+    """A local worker: one thread per simulation, Ctrl-C left to the batch, which ends the
+    workers itself, and an end with the batch's process (`parent`, its pid) when it dies."""
     os.environ[THREADS_VARIABLE] = "1"
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if parent is not None:
+        _end_with_parent(parent)
 
 
 def reason(error):
