@@ -11,6 +11,7 @@ import hashlib
 import itertools
 import json
 import os
+import re
 from pathlib import Path
 
 # Extensions of the recordings a folder search picks up (what soundfile reads), lower case.
@@ -65,15 +66,20 @@ def rules(table):
     return result
 
 
+# A number as a manifest or a command line writes it: no digit separators (Python would read
+# 1_2 as 12), no hexadecimal, no inf or nan.
+NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
+WHOLE = re.compile(r"[+-]?\d+")
+
+
 def parse_value(rule, text):
     """The value of a parameter written as text, checked against its range."""
     text = str(text).strip()
     if rule.kind == "switch" and text.lower() in ("true", "false"):
         return int(text.lower() == "true")
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"{rule.name}={text!r} is not a number") from None
+    if not NUMBER.fullmatch(text):
+        raise ValueError(f"{rule.name}={text!r} is not a number")
+    value = float(text)
     if rule.kind == "switch" and value not in (0, 1):
         raise ValueError(f"{rule.name}={text} must be 0 or 1 (or true/false)")
     if rule.kind == "count" and value != int(value):
@@ -87,10 +93,9 @@ def parse_value(rule, text):
 
 def parse_seed(text, maximum=MAX_SEED):
     text = str(text).strip()
-    try:
-        seed = int(text)
-    except ValueError:
-        raise ValueError(f"seed={text!r} is not a whole number") from None
+    if not WHOLE.fullmatch(text):
+        raise ValueError(f"seed={text!r} is not a whole number")
+    seed = int(text)
     if not 0 <= seed <= maximum:
         raise ValueError(f"seed={text} is outside its range 0 to {maximum}")
     return seed

@@ -91,6 +91,9 @@ def test_outputs_that_would_overwrite_each_other_or_an_input_are_refused(tmp_pat
     ({"n_on": ["4"]}, {"n_on": "8"}, "both in the grid"),
     ({}, {"seed": "-1"}, "seed=-1 is outside"),
     ({}, {"seed": "1.5"}, "not a whole number"),
+    ({"n_on": ["1_2"]}, {}, "n_on='1_2' is not a number"),  # not 12
+    ({}, {"seed": "1_0"}, "seed='1_0' is not a whole number"),
+    ({"rate": ["0x10"]}, {}, "not a number"),
 ])
 def test_bad_grid_and_set_values_are_refused_with_the_reason(settings, grid, fixed, message):
     with pytest.raises(ValueError, match=message):
