@@ -190,6 +190,31 @@ def _remove_partials(rows, folder):
             and _worker.remove_partial(Path(folder) / row["output"])]
 
 
+def _describe(values):
+    return ", ".join(f"{name}={value or 'none'}" for name, value in values.items())
+
+
+def _check_replacements(planned, effective, records, log):
+    """Refuses a batch that would replace outputs the log records as made with other parameter
+    values or another seed (another condition under the same name)."""
+    clashes = []
+    for job in planned:
+        record = records.get(_joblog.relative(job.output, log.parent))
+        if record is None or record["status"] != "done" or not os.path.lexists(job.output):
+            continue
+        now = {name: _jobs.format_value(value) for name, value in effective[id(job)].items()}
+        now["seed"] = _jobs.format_value(job.seed)
+        differ = [name for name in now if name in record and record[name] != now[name]]
+        if differ:
+            clashes.append((job, {n: record[n] for n in differ}, {n: now[n] for n in differ}))
+    if clashes:
+        job, was, new = clashes[0]
+        more = f" (and {len(clashes) - 1} more outputs)" if len(clashes) > 1 else ""
+        raise ValueError(f"{job.output} was made with {_describe(was)} (the log {log}); this "
+                         f"batch would replace it with {_describe(new)}{more}: give --overwrite "
+                         f"to replace them, or other output names")
+
+
 def _sort(planned, records, log, version, content_hash):
     """(the jobs to run, the jobs refused at once with their reasons, {id(job): (key, input
     size)}, the number skipped as complete)."""
@@ -234,7 +259,7 @@ def _workers(jobs, pending, stream, notes):
 
 def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameters=None,
           jobs=None, scheduler=None, shard=None, log=None, content_hash=False, progress=True,
-          stream=None):
+          stream=None, overwrite=False):
     """Runs a batch and returns its Summary; jobs that fail are recorded, the others go on.
 
     input_dir, output_dir: every recording under input_dir (searched recursively) times every
@@ -249,6 +274,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         manifest). content_hash: recognise an unchanged input by its content rather than its
         size and modification time.
     progress: a bar on a terminal, else a line every 15 s, on `stream` (standard error).
+    overwrite: replace outputs that the log records as made with other parameter values or
+        another seed; without it such a batch is refused (ValueError) before anything runs.
 
     Ctrl-C stops the workers and raises Interrupted (a KeyboardInterrupt) with the summary.
     Another batch writing the same log: Busy, before anything runs. A log that cannot be
@@ -269,14 +296,18 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         gone = _remove_partials(rows, log.parent)
         rows = [row for row in rows if not any(row is g for g in gone)]
         records = _joblog.combined(_other_logs(log, stream, notes) + [rows])
+        effective = _effective([job for job in planned if job.refused is None])
+        if not overwrite:
+            _check_replacements([job for job in planned if job.refused is None], effective,
+                                records, log)
         pending, refused, facts, skipped = _sort(planned, records, log, version, content_hash)
         summary = Summary(total=len(planned), skipped=skipped, log=log, notes=notes)
         try:
             if pending or refused:
                 workers = None if scheduler is not None else _workers(jobs, pending, stream,
                                                                       notes)
-                _run(summary, pending, refused, facts, rows, log, version, scheduler, workers,
-                     progress, stream)
+                _run(summary, pending, refused, facts, effective, rows, log, version, scheduler,
+                     workers, progress, stream)
             elif gone:
                 _joblog.rewrite(log, rows, names)
         except LogFailed as e:
@@ -289,8 +320,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     return summary
 
 
-def _run(summary, pending, refused, facts, rows, log, version, scheduler, workers, progress,
-         stream):
+def _run(summary, pending, refused, facts, effective, rows, log, version, scheduler, workers,
+         progress, stream):
     """Runs the pending jobs and records every outcome (the refused jobs' first)."""
     from . import _runners  # process pools and clusters: only when a batch runs
 
@@ -299,7 +330,7 @@ def _run(summary, pending, refused, facts, rows, log, version, scheduler, worker
         dataclasses.replace(job, partial=_worker.partial_folder(job.output.parent, token))
         for job in pending]
     facts.update({id(new): facts[id(old)] for new, old in zip(pending, given)})
-    effective = _effective(pending + [job for job, _ in refused])
+    effective.update({id(new): effective[id(old)] for new, old in zip(pending, given)})
     partials = list(dict.fromkeys(job.partial for job in pending))
     bar = Progress(len(pending) + len(refused), stream=stream) if progress else None
     writer = _joblog.Writer(log, _columns(), rows)
@@ -311,8 +342,8 @@ def _run(summary, pending, refused, facts, rows, log, version, scheduler, worker
         runner = (_runners.dask(pending, scheduler) if scheduler is not None
                   else _runners.local(pending, workers))
         for job, outcome in itertools.chain(refused, runner):
-            writer.append(_row(job, effective[id(job)], outcome, *facts[id(job)], version,
-                               log.parent))
+            writer.append(_row(job, effective.get(id(job), job.parameters), outcome,
+                               *facts[id(job)], version, log.parent))
             _count(summary, job, outcome, log, bar)
     except KeyboardInterrupt:
         summary.interrupted = True

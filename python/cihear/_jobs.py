@@ -230,9 +230,20 @@ def condition_name(conditions):
     return "".join(f"__{name}-{format_value(value)}" for name, value in conditions.items())
 
 
+def fixed_conditions(settings, fixed):
+    """The fixed values that belong in the outputs' names, so that two conditions never share
+    one: those other than the default, in the parameter table's order, and the seed."""
+    named = {name: fixed[name] for name, rule in settings.rules.items()
+             if name in fixed and fixed[name] != parse_value(rule, rule.default)}
+    if "seed" in fixed:
+        named["seed"] = fixed["seed"]
+    return named
+
+
 def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None, written=()):
     """Every recording under input_folder times every combination of the grid, the outputs
-    named from the input's relative path and the condition, in a tree mirroring the input's.
+    named from the input's relative path and the condition (the grid's values, then the fixed
+    values other than the defaults and the seed), in a tree mirroring the input's.
     `written`: the other files the batch writes, as check_outputs takes them."""
     grid, fixed = grid or {}, fixed or {}
     output_folder = Path(output_folder)
@@ -241,11 +252,12 @@ def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None, writ
                          "for inputs by the next run (give another folder, or one inside it)")
     inputs = find_inputs(input_folder, exclude=output_folder)
     combos = [dict(zip(grid, values)) for values in itertools.product(*grid.values())]
+    fixed_name = condition_name(fixed_conditions(settings, fixed))
     jobs = []
     for path in inputs:
         relative = path.relative_to(input_folder)
         for conditions in combos:
-            name = relative.stem + condition_name(conditions) + ".wav"
+            name = relative.stem + condition_name(conditions) + fixed_name + ".wav"
             jobs.append(settings.job(path, output_folder / relative.parent / name,
                                      relative.as_posix(), {**fixed, **conditions}))
     return check_outputs(jobs, written=written, refuse_pairs=True)

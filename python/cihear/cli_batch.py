@@ -17,12 +17,15 @@ Simulates every recording under INPUT_DIR (searched recursively) under every com
 --grid values, into OUTPUT_DIR with the same tree of folders: sentences/s001.wav becomes
 OUTPUT_DIR/sentences/s001__n_on-8__rate-900.wav. Parameters take the command line's option names
 (n_on, rate, f_min, ...) and 'seed'; those in no --grid take --set values or their defaults.
+The names carry every --grid value, and every --set value other than the default and the seed
+(s001__n_on-8__eas-1__seed-3.wav), so that two conditions never share a name.
 A manifest is a CSV file with the columns input and output (relative paths start at the
 manifest's folder), then any parameter columns and seed; an empty cell takes the default.
 
 A log (OUTPUT_DIR/cihear-batch.csv, or JOBS-log.csv beside a manifest) gets one line per job
 with every effective parameter, the seed, the package version, the status and the seconds.
-A rerun skips the jobs whose output is complete and made from the same input and settings."""
+A rerun skips the jobs whose output is complete and made from the same input and settings;
+it refuses to replace an output the log records with other parameters unless --overwrite."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -54,6 +57,8 @@ def parser():
     p.add_argument("--log", metavar="PATH", help="the log's path")
     p.add_argument("--content-hash", action="store_true",
                    help="recognise unchanged inputs by their content, not size and time")
+    p.add_argument("--overwrite", action="store_true",
+                   help="replace outputs the log records as made with other parameters")
     p.add_argument("--quiet", action="store_true", help="no progress, only failures and summary")
     return p
 
@@ -88,7 +93,7 @@ def main(argv=None):
         summary = batch(folders[0], folders[1], manifest=args.manifest, grid=grid,
                         parameters=fixed, jobs=args.jobs, scheduler=args.scheduler,
                         shard=args.shard, log=args.log, content_hash=args.content_hash,
-                        progress=not args.quiet, stream=sys.stderr)
+                        progress=not args.quiet, stream=sys.stderr, overwrite=args.overwrite)
     except Interrupted as e:
         print(f"cihear batch: {e.summary}", file=sys.stderr)
         return 130

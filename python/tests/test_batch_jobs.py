@@ -34,16 +34,16 @@ def test_grid_times_inputs_named_by_condition_in_mirrored_tree(tmp_path, setting
 
     assert len(jobs) == 3 * 4
     names = [j.output.relative_to(out).as_posix() for j in jobs]
-    assert "sentences/s001__n_on-8__rate-900.wav" in names
-    assert "sentences/deep/s002__n_on-4__rate-1800.wav" in names
-    assert "top__n_on-4__rate-900.wav" in names
+    # the grid's values, then the fixed ones other than the defaults, and the seed
+    assert "sentences/s001__n_on-8__rate-900__eas-1__seed-7.wav" in names
+    assert "sentences/deep/s002__n_on-4__rate-1800__eas-1__seed-7.wav" in names
+    assert "top__n_on-4__rate-900__eas-1__seed-7.wav" in names
     assert len(set(names)) == len(names)
     # the order is fixed: inputs sorted, then the grid's combinations in order
-    assert names[:4] == ["sentences/deep/s002__n_on-4__rate-900.wav",
-                         "sentences/deep/s002__n_on-4__rate-1800.wav",
-                         "sentences/deep/s002__n_on-8__rate-900.wav",
-                         "sentences/deep/s002__n_on-8__rate-1800.wav"]
-    job = next(j for j in jobs if j.output.name == "s001__n_on-8__rate-900.wav")
+    assert [n.replace("__eas-1__seed-7", "") for n in names[:4]] == [
+        "sentences/deep/s002__n_on-4__rate-900.wav", "sentences/deep/s002__n_on-4__rate-1800.wav",
+        "sentences/deep/s002__n_on-8__rate-900.wav", "sentences/deep/s002__n_on-8__rate-1800.wav"]
+    job = next(j for j in jobs if j.output.name == "s001__n_on-8__rate-900__eas-1__seed-7.wav")
     assert job.source == "sentences/s001.wav"
     assert job.requested == {"eas": 1, "n_on": 8, "rate": 900}
     assert job.seed == 7

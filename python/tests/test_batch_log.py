@@ -84,10 +84,10 @@ def test_a_job_s_latest_record_wins_whichever_log_holds_it(tmp_path):
 
     assert jobs(4, shard="1/2") == (2, 0)
     assert jobs(4, shard="2/2") == (1, 0)
-    assert jobs(8) == (3, 0)  # later than the shards' records
-    assert jobs(8) == (0, 3)
-    assert jobs(4, shard="1/2") == (2, 0)  # the shards' records are the latest again
-    assert jobs(4) == (1, 2)
+    assert jobs(8, overwrite=True) == (3, 0)  # later than the shards' records
+    assert jobs(8) == (0, 3)  # (and not taken for a replacement)
+    assert jobs(4, shard="1/2", overwrite=True) == (2, 0)  # the shards' are the latest again
+    assert jobs(4, overwrite=True) == (1, 2)
 
 
 @pytest.mark.parametrize("text, kept", [
@@ -161,3 +161,36 @@ def test_a_full_disk_stops_the_batch_with_its_own_status_and_the_log_whole(tmp_p
     assert _joblog.scan(log)[1] == 0 and not list(log.parent.glob("*.damaged-*"))
     assert main(args) == 0  # the rerun makes everything
     assert len(list((tmp_path / "out").rglob("*.wav"))) == 6
+
+
+def test_conditions_never_share_a_name_and_a_replacement_needs_overwrite(tmp_path, capsys):
+    make_corpus(tmp_path / "in", count=2)
+    out, log = tmp_path / "out", tmp_path / "out" / "cihear-batch.csv"
+    folders = [str(tmp_path / "in"), str(out), "--jobs", "1", "--quiet"]
+    assert main(folders) == 0
+    first = {p: p.stat().st_mtime_ns for p in out.rglob("*.wav")}
+    assert main(folders + ["--set", "seed=3", "--set", "n_chan_ci=12"]) == 0  # 12: the default
+    assert sorted(p.name for p in out.rglob("*.wav")) == [
+        "s001.wav", "s001__seed-3.wav", "s002.wav", "s002__seed-3.wav"]
+    assert {p: p.stat().st_mtime_ns for p in first} == first
+    capsys.readouterr()
+
+    # the log says s001.wav was made with n_on 4 (as by a batch that named it otherwise)
+    text = log.read_bytes().decode()
+    header = text.split("\r\n")[0].split(",")
+    rows = [line.split(",") for line in text.split("\r\n")[1:-1]]
+    row = next(r for r in rows if r[header.index("output")] == "s001.wav")
+    row[header.index("n_on")], row[header.index("key")] = "4", "0" * 32
+    log.write_bytes(("\r\n".join(",".join(r) for r in [header] + rows) + "\r\n").encode())
+    before = {p: p.read_bytes() for p in out.rglob("*") if p.is_file()}
+    assert main(folders) == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and (
+        f"error: {out / 's001.wav'} was made with n_on=4 (the log {log}); this batch would "
+        f"replace it with n_on=12: give --overwrite") in err
+    assert {p: p.read_bytes() for p in out.rglob("*") if p.is_file()} == before
+    assert main(folders + ["--overwrite"]) == 0
+    assert "1 done, 0 failed, 1 skipped" in capsys.readouterr().out
+    history = [(r["output"], r["n_on"]) for r in log_rows(log) if r["output"] == "s001.wav"]
+    assert history == [("s001.wav", "4"), ("s001.wav", "12")]  # the log keeps both
+    assert main(folders) == 0
