@@ -25,10 +25,13 @@ import warnings
 from pathlib import Path
 
 from . import _jobs, _joblog, _worker
-from ._joblog import Busy, WriteFailed as LogFailed  # noqa: F401 (raised by batch)
 from ._progress import Progress
 
 LOG_NAME = "cihear-batch.csv"
+
+# Raised by batch: another batch holds the log; the log cannot be written (a full disk).
+Busy = _joblog.Busy
+LogFailed = _joblog.WriteFailed
 
 # The status of a log line that names a run's folder of partial outputs.
 TEMPORARY = "temporary"
@@ -296,11 +299,11 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         gone = _remove_partials(rows, log.parent)
         rows = [row for row in rows if not any(row is g for g in gone)]
         records = _joblog.combined(_other_logs(log, stream, notes) + [rows])
-        effective = _effective([job for job in planned if job.refused is None])
-        if not overwrite:
-            _check_replacements([job for job in planned if job.refused is None], effective,
-                                records, log)
         pending, refused, facts, skipped = _sort(planned, records, log, version, content_hash)
+        # (a job skipped as complete has the values its record has: they make its key)
+        effective = _effective(pending + [job for job, _ in refused if job.refused is None])
+        if not overwrite:
+            _check_replacements(pending, effective, records, log)
         summary = Summary(total=len(planned), skipped=skipped, log=log, notes=notes)
         try:
             if pending or refused:
