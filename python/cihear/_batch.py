@@ -6,12 +6,15 @@ with a log of what was made.
     print(summary)          # 398 done, 2 failed, 0 skipped (of 400 jobs) ...
     summary.failures        # [(input, output, reason), ...]
 
-The outputs mirror the input folder's tree and are named from the input and the condition
-(sentences/s001.wav -> out/sentences/s001__n_on-8__rate-900.wav). A log, out/cihear-batch.csv,
-gets one line per job: input, output, every effective parameter, seed, package version, status,
-reason of a failure, seconds. A rerun skips the jobs whose output is complete and was made from
-the same input (size and modification time, or content with content_hash=True), the same
-parameter values (the defaults filled in) and seed by the same version.
+The outputs mirror the input folder's tree and are named from the input and the condition:
+the grid's values, then the fixed values other than the defaults and the seed
+(sentences/s001.wav -> out/sentences/s001__n_on-8__rate-900__seed-3.wav). A log,
+out/cihear-batch.csv, gets one line per job run (and keeps them all): input, output, every
+effective parameter, seed, package version, status, reason of a failure, seconds. A rerun skips
+the jobs whose output is complete and was made from the same input (size and modification time,
+or content with content_hash=True), the same parameter values (the defaults filled in) and seed
+by the same version, and refuses to replace an output the log records as made with other
+values unless overwrite=True. One batch at a time writes a log (a lock beside it).
 """
 
 import dataclasses

@@ -172,4 +172,7 @@ def run_job(job):
         st = os.stat(job.output)
         return Outcome("done", "", time.perf_counter() - start, st.st_size, st.st_mtime_ns)
     except Exception as e:
-        return Outcome.failure(reason(e), time.perf_counter() - start)
+        why = reason(e)
+        if job.temporary is not None:  # the file the researcher knows, not the temporary
+            why = why.replace(str(job.temporary), str(job.output))
+        return Outcome.failure(why, time.perf_counter() - start)

@@ -159,6 +159,9 @@ def test_a_full_disk_stops_the_batch_with_its_own_status_and_the_log_whole(tmp_p
     data = log.read_bytes()
     assert data.endswith(b"\r\n") and len(data) <= 1500
     assert _joblog.scan(log)[1] == 0 and not list(log.parent.glob("*.damaged-*"))
+    failed = [r for r in _joblog.read(log) if r["status"] == "failed"]
+    assert failed and all(r["reason"] == "could not write samples to file: "
+                          f"{tmp_path / 'out' / r['output']}" for r in failed)  # not a temporary
     assert main(args) == 0  # the rerun makes everything
     assert len(list((tmp_path / "out").rglob("*.wav"))) == 6
 
