@@ -256,8 +256,15 @@ class Lock:
         self.log = Path(log)
         self.path = lock_path(log)
         self.path.parent.mkdir(parents=True, exist_ok=True)
+        self.fd = None
         while True:
-            fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
+            try:
+                fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
+            except (PermissionError, OSError) as e:
+                if e.errno in (errno.EACCES, errno.EPERM, errno.EROFS) and \
+                        not os.access(self.path.parent, os.W_OK):
+                    return  # a folder this process cannot write: it writes no log there either
+                raise
             try:
                 fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except BlockingIOError:

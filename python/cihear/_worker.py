@@ -145,6 +145,23 @@ def _install(temporary, output):
         os.close(fd)
 
 
+@contextlib.contextmanager
+def _writable_name(path):
+    """A name for `path` that the output writer takes: the path itself, or, where it is not
+    valid UTF-8, the same file through an open descriptor of its folder."""
+    try:
+        os.fspath(path).encode("utf-8")
+    except UnicodeEncodeError:
+        if os.path.isdir("/proc/self/fd"):
+            fd = os.open(path.parent, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+            try:
+                yield f"/proc/self/fd/{fd}/{path.name}"
+            finally:
+                os.close(fd)
+            return
+    yield os.fspath(path)
+
+
 def _write(job):
     import cihear
 
@@ -155,7 +172,11 @@ def _write(job):
             return
         job.partial.mkdir(exist_ok=True)
         try:
-            cihear.simulate_file(job.input, job.temporary, seed=job.seed, **job.requested)
+            with _writable_name(job.temporary) as name:
+                try:
+                    cihear.simulate_file(job.input, name, seed=job.seed, **job.requested)
+                except Exception as e:  # the file the researcher knows, not the temporary
+                    raise RuntimeError(reason(e).replace(name, str(job.output))) from None
             _install(job.temporary, job.output)
         finally:
             remove_temporaries([job])
@@ -172,7 +193,4 @@ def run_job(job):
         st = os.stat(job.output)
         return Outcome("done", "", time.perf_counter() - start, st.st_size, st.st_mtime_ns)
     except Exception as e:
-        why = reason(e)
-        if job.temporary is not None:  # the file the researcher knows, not the temporary
-            why = why.replace(str(job.temporary), str(job.output))
-        return Outcome.failure(why, time.perf_counter() - start)
+        return Outcome.failure(reason(e), time.perf_counter() - start)

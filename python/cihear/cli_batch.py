@@ -63,6 +63,14 @@ def parser():
     return p
 
 
+def _say(text, stream):
+    """Prints a line; a file name that is not valid UTF-8 is shown with its bytes escaped."""
+    try:
+        print(text, file=stream)
+    except UnicodeEncodeError:
+        print(text.encode("utf-8", "backslashreplace").decode("utf-8"), file=stream)
+
+
 def _terminated(signum, frame):
     raise KeyboardInterrupt  # a cluster's kill: stop the workers and leave a usable log
 
@@ -85,7 +93,7 @@ def main(argv=None):
         if args.manifest is not None and (grid or fixed):
             raise _UsageError("--grid and --set are for folders; a manifest gives the parameters")
     except (_UsageError, ValueError) as e:
-        print(f"cihear batch: error: {e}", file=sys.stderr)
+        _say(f"cihear batch: error: {e}", sys.stderr)
         return 2
 
     previous = signal.signal(signal.SIGTERM, _terminated)
@@ -95,25 +103,25 @@ def main(argv=None):
                         shard=args.shard, log=args.log, content_hash=args.content_hash,
                         progress=not args.quiet, stream=sys.stderr, overwrite=args.overwrite)
     except Interrupted as e:
-        print(f"cihear batch: {e.summary}", file=sys.stderr)
+        _say(f"cihear batch: {e.summary}", sys.stderr)
         return 130
     except KeyboardInterrupt:  # before any job ran
         print("cihear batch: interrupted", file=sys.stderr)
         return 130
     except LogFailed as e:
         done = getattr(e, "summary", None)
-        print(f"cihear batch: error: {e.strerror}; stopped" + (f": {done}" if done else ""),
-              file=sys.stderr)
+        _say(f"cihear batch: error: {e.strerror}; stopped" + (f": {done}" if done else ""),
+             sys.stderr)
         return 3
     except (ValueError, OSError, Busy) as e:
-        print(f"cihear batch: error: {e}", file=sys.stderr)
+        _say(f"cihear batch: error: {e}", sys.stderr)
         return 2
     finally:
         signal.signal(signal.SIGTERM, previous)
     if args.quiet:
         for source, output, reason in summary.failures:
-            print(f"failed: {source} -> {output}: {reason}", file=sys.stderr)
-    print(f"cihear batch: {summary}")
+            _say(f"failed: {source} -> {output}: {reason}", sys.stderr)
+    _say(f"cihear batch: {summary}", sys.stdout)
     return 0 if summary.ok else 1
 
 

@@ -178,3 +178,14 @@ def test_jobs_beyond_four_per_core_are_capped_with_a_warning(monkeypatch):
     assert _batch._workers(8, [None] * 100, stream, []) == 8
     assert _batch._workers(None, [None] * 100, stream, []) == 2
     assert _batch._workers(None, [None], stream, []) == 1
+
+
+def test_an_output_folder_named_in_another_encoding_is_written_and_reported(tmp_path):
+    write_speechlike(tmp_path / "in" / "s001.wav")
+    out = os.fsdecode(bytes(tmp_path) + b"/r\xe9sultats")  # Latin-1, not valid UTF-8
+    done = subprocess.run([sys.executable, "-m", "cihear.cli_batch", str(tmp_path / "in"), out,
+                           "--jobs", "1", "--quiet"], capture_output=True,
+                          env=dict(os.environ, LC_ALL="C.UTF-8", PYTHONDONTWRITEBYTECODE="1"))
+    assert done.returncode == 0 and not done.stderr, done.stderr
+    assert done.stdout.count(b"\n") == 1 and b"1 done, 0 failed" in done.stdout
+    assert os.path.getsize(os.path.join(out, "s001.wav")) > 44
