@@ -146,9 +146,9 @@ def _install(temporary, output):
 
 
 @contextlib.contextmanager
-def _writable_name(path):
-    """A name for `path` that the output writer takes: the path itself, or, where it is not
-    valid UTF-8, the same file through an open descriptor of its folder."""
+def _utf8_name(path):
+    """A name for `path` that the reader and the output writer take: the path itself, or, where
+    it is not valid UTF-8, the same file through an open descriptor of its folder."""
     try:
         os.fspath(path).encode("utf-8")
     except UnicodeEncodeError:
@@ -172,11 +172,12 @@ def _write(job):
             return
         job.partial.mkdir(exist_ok=True)
         try:
-            with _writable_name(job.temporary) as name:
+            with _utf8_name(job.input) as source, _utf8_name(job.temporary) as target:
                 try:
-                    cihear.simulate_file(job.input, name, seed=job.seed, **job.requested)
-                except Exception as e:  # the file the researcher knows, not the temporary
-                    raise RuntimeError(reason(e).replace(name, str(job.output))) from None
+                    cihear.simulate_file(source, target, seed=job.seed, **job.requested)
+                except Exception as e:  # the files the researcher knows, not the temporary
+                    why = reason(e).replace(target, str(job.output))
+                    raise RuntimeError(why.replace(source, str(job.input))) from None
             _install(job.temporary, job.output)
         finally:
             remove_temporaries([job])
