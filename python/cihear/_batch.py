@@ -168,7 +168,7 @@ def _own_rows(log, names, stream, notes):
                              f"and a new log started, so every job is done again")
         return []
     if damaged:
-        kept = _joblog.set_aside(log, "damaged")
+        kept = _joblog.set_aside(log, "damaged", copy=True)
         _joblog.rewrite(log, rows, names)
         _warn(stream, notes, f"{damaged} damaged line{'s' * (damaged > 1)} of the log {log} "
                              f"skipped (the log as it was is kept as {kept.name}); their jobs "
@@ -299,8 +299,8 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     with _joblog.Lock(log):
         notes = []
         rows = _own_rows(log, names, stream, notes)
-        gone = _remove_partials(rows, log.parent)
-        rows = [row for row in rows if not any(row is g for g in gone)]
+        gone = {id(row) for row in _remove_partials(rows, log.parent)}
+        rows = [row for row in rows if id(row) not in gone]
         records = _joblog.combined(_other_logs(log, stream, notes) + [rows])
         pending, refused, facts, skipped = _sort(planned, records, log, version, content_hash)
         # (a job skipped as complete has the values its record has: they make its key)

@@ -21,6 +21,7 @@ import errno
 import fcntl
 import io
 import os
+import shutil
 import socket
 from pathlib import Path
 
@@ -307,9 +308,9 @@ class Lock:
         self.release()
 
 
-def set_aside(path, why):
-    """Renames a log the batch cannot use to LOG.unreadable-TIME.csv (never deleting it) and
-    returns the new path."""
+def set_aside(path, why, copy=False):
+    """Renames a log the batch cannot use to LOG.WHY-TIME.csv (never deleting it), or copies it
+    there (for a log about to be rewritten in place), and returns the new path."""
     path = Path(path)
     stamp = datetime.datetime.now().strftime("%Y%m%dT%H%M%S")
     target = path.with_name(f"{path.stem}.{why}-{stamp}{path.suffix}")
@@ -317,7 +318,10 @@ def set_aside(path, why):
     while target.exists():
         n += 1
         target = path.with_name(f"{path.stem}.{why}-{stamp}-{n}{path.suffix}")
-    os.rename(path, target)
+    if copy:
+        shutil.copyfile(path, target)
+    else:
+        os.rename(path, target)
     return target
 
 
