@@ -115,6 +115,7 @@ class Settings:
 
     def __init__(self, table, max_seed=MAX_SEED):
         self.rules = {rule.name: rule for rule in rules(table)}
+        self.defaults = {name: parse_value(rule, rule.default) for name, rule in self.rules.items()}
         self.max_seed = max_seed
 
     def parse(self, name, text):
@@ -128,8 +129,7 @@ class Settings:
 
     def complete(self, requested):
         """Every parameter's value: the requested ones, else the defaults."""
-        return {name: requested.get(name, parse_value(rule, rule.default))
-                for name, rule in self.rules.items()}
+        return {name: requested.get(name, default) for name, default in self.defaults.items()}
 
     def job(self, input, output, source, requested):
         requested = dict(requested)
@@ -233,8 +233,8 @@ def condition_name(conditions):
 def fixed_conditions(settings, fixed):
     """The fixed values that belong in the outputs' names, so that two conditions never share
     one: those other than the default, in the parameter table's order, and the seed."""
-    named = {name: fixed[name] for name, rule in settings.rules.items()
-             if name in fixed and fixed[name] != parse_value(rule, rule.default)}
+    named = {name: fixed[name] for name, default in settings.defaults.items()
+             if name in fixed and fixed[name] != default}
     if "seed" in fixed:
         named["seed"] = fixed["seed"]
     return named
@@ -300,11 +300,20 @@ def manifest_jobs(settings, manifest, written=()):
     return check_outputs(jobs, [(manifest, f"the manifest {manifest}")], written)
 
 
-def identities(path):
+def identities(path, folders=None):
     """What names the file a path leads to: its resolved path (links followed, whether or not
     the file exists) and, for a file that exists, its device and inode (which also catch hard
-    links and folders reached through links)."""
-    found = {("path", os.path.realpath(path))}
+    links and folders reached through links). folders: {folder: resolved}, to resolve each
+    folder once for many files."""
+    folder, name = os.path.split(os.fspath(path))
+    if folders is None:
+        folders = {}
+    if folder not in folders:
+        folders[folder] = os.path.realpath(folder or ".")
+    resolved = os.path.join(folders[folder], name)
+    if os.path.islink(resolved) or name in ("", ".", ".."):
+        resolved = os.path.realpath(resolved)
+    found = {("path", resolved)}
     try:
         st = os.stat(path)
     except (OSError, ValueError):
@@ -321,11 +330,11 @@ def check_outputs(jobs, protected=(), written=(), refuse_pairs=False):
     resolve to, so that a link to an input, an input given through a link, or a hard link, is
     caught as well. With refuse_pairs, two jobs writing one file are not run (their `refused`
     says why) and the others are, rather than the whole list refused."""
-    memo = {}
+    memo, folders = {}, {}
 
     def named(path):
         if path not in memo:
-            memo[path] = identities(path)
+            memo[path] = identities(path, folders)
         return memo[path]
 
     reserved = {}
