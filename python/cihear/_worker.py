@@ -162,12 +162,22 @@ def _utf8_name(path):
     yield os.fspath(path)
 
 
+def _plain_or_absent(path):
+    """Whether an output may be made beside and renamed over: a regular file or nothing. A link
+    (followed by the program's writer), a device (written directly), a FIFO or a folder (refused
+    by it with its message) are left to the program's writer."""
+    try:
+        return stat.S_ISREG(os.lstat(path).st_mode)
+    except FileNotFoundError:
+        return True
+
+
 def _write(job):
     import cihear
 
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", cihear.CascadeWarning)  # the log has the values
-        if job.temporary is None or os.path.islink(job.output):
+        if job.temporary is None or not _plain_or_absent(job.output):
             cihear.simulate_file(job.input, job.output, seed=job.seed, **job.requested)
             return
         job.partial.mkdir(exist_ok=True)

@@ -4,6 +4,7 @@ in one line, what it cannot do safely."""
 import io
 import os
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -189,3 +190,22 @@ def test_an_output_folder_named_in_another_encoding_is_written_and_reported(tmp_
     assert done.returncode == 0 and not done.stderr, done.stderr
     assert done.stdout.count(b"\n") == 1 and b"1 done, 0 failed" in done.stdout
     assert os.path.getsize(os.path.join(out, "s001.wav")) > 44
+
+
+def test_special_outputs_are_left_to_the_program_s_writer(tmp_path):
+    write_speechlike(tmp_path / "in" / "a.wav")
+    os.mkfifo(tmp_path / "fifo.wav")
+    (tmp_path / "folder.wav").mkdir()
+    try:  # a null device of the test's own, never the system's /dev/null
+        os.mknod(tmp_path / "null", stat.S_IFCHR | 0o666, os.makedev(1, 3))
+    except OSError:
+        pytest.skip("no permission to make a device node")
+    manifest = tmp_path / "jobs.csv"
+    manifest.write_text("input,output\nin/a.wav,fifo.wav\nin/a.wav,folder.wav\n"
+                        "in/a.wav,null\n")
+    summary = batch(manifest=manifest, jobs=1, progress=False)
+    assert summary.done == 1 and [f[1] for f in summary.failures] == ["fifo.wav", "folder.wav"]
+    assert all(f[2].startswith("could not open file to write") for f in summary.failures)
+    assert stat.S_ISFIFO(os.lstat(tmp_path / "fifo.wav").st_mode)  # not replaced by a file
+    assert (tmp_path / "folder.wav").is_dir()
+    assert stat.S_ISCHR(os.lstat(tmp_path / "null").st_mode)
