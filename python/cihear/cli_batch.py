@@ -47,7 +47,7 @@ def parser():
     p.add_argument("--set", action="append", default=[], metavar="NAME=VALUE",
                    help="a parameter's value for every job")
     p.add_argument("--jobs", type=int, metavar="N",
-                   help="worker processes (default: every core available)")
+                   help="worker processes (default: every core available; at most 4 per core)")
     p.add_argument("--shard", metavar="I/N",
                    help="run every N-th job from the I-th (1 to N), logged on its own; "
                         "N tasks with I = 1..N cover every job once")
