@@ -261,10 +261,12 @@ class Lock:
         while True:
             try:
                 fd = os.open(self.path, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o644)
-            except (PermissionError, OSError) as e:
+            except OSError as e:
                 if e.errno in (errno.EACCES, errno.EPERM, errno.EROFS) and \
                         not os.access(self.path.parent, os.W_OK):
                     return  # a folder this process cannot write: it writes no log there either
+                if e.errno in (errno.ENOSPC, errno.EDQUOT):
+                    raise _failed(self.path, e) from None
                 raise
             try:
                 fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -279,9 +281,12 @@ class Lock:
             os.close(fd)  # the holder removed it as it let go: take the new one
         self.fd = fd
         stamp = datetime.datetime.now().astimezone().isoformat(timespec="seconds")
-        os.ftruncate(fd, 0)
-        os.pwrite(fd, f"pid {os.getpid()} on {socket.gethostname()}, started {stamp}\n".encode(),
-                  0)
+        try:  # who holds it, for the message of a second batch (the lock holds without it)
+            os.ftruncate(fd, 0)
+            os.pwrite(fd, f"pid {os.getpid()} on {socket.gethostname()}, started {stamp}\n"
+                      .encode(), 0)
+        except OSError:
+            pass
 
     def _still_named(self, fd):
         try:
