@@ -6,27 +6,44 @@ with a log of what was made.
     print(summary)          # 398 done, 2 failed, 0 skipped (of 400 jobs) ...
     summary.failures        # [(input, output, reason), ...]
 
-The outputs mirror the input folder's tree and are named from the input and the condition
-(sentences/s001.wav -> out/sentences/s001__n_on-8__rate-900.wav). A log, out/cihear-batch.csv,
-gets one line per job: input, output, every effective parameter, seed, package version, status,
-reason of a failure, seconds. A rerun skips the jobs whose output is complete and was made from
-the same input (size and modification time, or content with content_hash=True), the same
-parameter values (the defaults filled in) and seed by the same version.
+The outputs mirror the input folder's tree and are named from the input and the condition:
+the grid's values, then the fixed values other than the defaults and the seed
+(sentences/s001.wav -> out/sentences/s001__n_on-8__rate-900__seed-3.wav). A log,
+out/cihear-batch.csv, gets one line per job run (and keeps them all): input, output, every
+effective parameter, seed, package version, status, reason of a failure, seconds. A rerun skips
+the jobs whose output is complete and was made from the same input (size and modification time,
+or content with content_hash=True), the same parameter values (the defaults filled in) and seed
+by the same version, and refuses to replace an output the log records as made with other
+values unless overwrite=True. One batch at a time writes a log (a lock beside it).
 """
 
 import dataclasses
 import datetime
+import itertools
 import os
+import secrets
 import sys
 import time
 import warnings
 from pathlib import Path
 
-from . import _jobs, _joblog
+from . import _jobs, _joblog, _worker
 from ._progress import Progress
-from ._worker import remove_temporaries
 
 LOG_NAME = "cihear-batch.csv"
+
+# Raised by batch: another batch holds the log; the log cannot be written (a full disk).
+Busy = _joblog.Busy
+LogFailed = _joblog.WriteFailed
+
+# The status of a log line that names a run's folder of partial outputs.
+TEMPORARY = "temporary"
+
+# The note beside a file name that is not valid UTF-8 (written as the bytes it is).
+NOT_UTF8 = "the file name is not valid UTF-8: the log holds its bytes as they are"
+
+# The most worker processes per core that --jobs starts (more only cost memory and time).
+JOBS_PER_CORE = 4
 
 
 @dataclasses.dataclass
@@ -39,6 +56,7 @@ class Summary:
     log: Path = None
     failures: list = dataclasses.field(default_factory=list)  # (input, output, reason)
     interrupted: bool = False
+    notes: list = dataclasses.field(default_factory=list)  # warnings printed on the way
 
     @property
     def ok(self):
@@ -78,24 +96,27 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
         if input_dir is not None or output_dir is not None or grid or parameters:
             raise ValueError("a manifest gives every job's input, output and parameters: "
                              "give no folders, grid or fixed parameters with it")
-        jobs = _jobs.manifest_jobs(settings, manifest)
         default_log = Path(manifest).with_name(Path(manifest).stem + "-log.csv")
     else:
         if input_dir is None or output_dir is None:
             raise ValueError("give an input folder and an output folder, or a manifest")
+        default_log = Path(output_dir) / LOG_NAME
+    main_log = Path(log) if log is not None else default_log
+    log = main_log if shard is None else _joblog.shard_path(main_log, *shard)
+    written = [(path, f"the log {path}") for path in dict.fromkeys([main_log, log])]
+    written.append((_joblog.lock_path(log), f"the lock of the log {log}"))
+    if manifest is not None:
+        jobs = _jobs.manifest_jobs(settings, manifest, written)
+    else:
         grid = _jobs.check_grid(settings, grid)
         fixed = _jobs.check_fixed(settings, parameters, grid)
-        jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed)
-        default_log = Path(output_dir) / LOG_NAME
+        jobs = _jobs.grid_jobs(settings, input_dir, output_dir, grid, fixed, written)
     if not jobs:
         raise ValueError(f"the manifest {manifest} lists no jobs" if manifest is not None else
                          f"no recordings under {input_dir} (looked for "
                          f"{', '.join(sorted(_jobs.AUDIO_EXTENSIONS))})")
-    log = Path(log) if log is not None else default_log
     if shard is not None:
-        index, count = shard
-        jobs = _jobs.shard(jobs, index, count)
-        log = _joblog.shard_path(log, index, count)
+        jobs = _jobs.shard(jobs, *shard)
     return jobs, log
 
 
@@ -130,24 +151,141 @@ def _complete(job, record, key):
             and str(st.st_mtime_ns) == record["output_mtime_ns"])
 
 
+def _warn(stream, notes, text):
+    notes.append(text)
+    print(f"cihear batch: warning: {text}", file=stream, flush=True)
+
+
+def _own_rows(log, names, stream, notes):
+    """The records of the log this run writes. A log that cannot be read is set aside (renamed,
+    never deleted) and a new one started; one with damaged lines is kept under another name and
+    started again from its readable lines."""
+    try:
+        rows, damaged = _joblog.scan(log)
+    except _joblog.Unreadable as e:
+        kept = _joblog.set_aside(log, "unreadable")
+        _warn(stream, notes, f"the log {log} cannot be read ({e}); it is kept as {kept.name} "
+                             f"and a new log started, so every job is done again")
+        return []
+    if damaged:
+        kept = _joblog.set_aside(log, "damaged", copy=True)
+        _joblog.rewrite(log, rows, names)
+        _warn(stream, notes, f"{damaged} damaged line{'s' * (damaged > 1)} of the log {log} "
+                             f"skipped (the log as it was is kept as {kept.name}); their jobs "
+                             f"are done again")
+    return rows
+
+
+def _other_logs(log, stream, notes):
+    """The records of the main log and the shard logs beside this run's log."""
+    found = []
+    for path in _joblog.related_logs(log):
+        if path == log:
+            continue
+        try:
+            found.append(_joblog.read(path))
+        except _joblog.Unreadable as e:
+            _warn(stream, notes, f"the log {path} cannot be read ({e}); its records are not used")
+    return found
+
+
+def _remove_partials(rows, folder):
+    """Removes the folders of partial outputs that the rows list; returns the rows of those
+    that are gone."""
+    return [row for row in rows if row["status"] == TEMPORARY
+            and _worker.remove_partial(Path(folder) / row["output"])]
+
+
+def _describe(values):
+    return ", ".join(f"{name}={value or 'none'}" for name, value in values.items())
+
+
+def _check_replacements(planned, effective, records, log):
+    """Refuses a batch that would replace outputs the log records as made with other parameter
+    values or another seed (another condition under the same name)."""
+    clashes = []
+    for job in planned:
+        record = records.get(_joblog.relative(job.output, log.parent))
+        if record is None or record["status"] != "done" or not os.path.lexists(job.output):
+            continue
+        now = {name: _jobs.format_value(value) for name, value in effective[id(job)].items()}
+        now["seed"] = _jobs.format_value(job.seed)
+        differ = [name for name in now if name in record and record[name] != now[name]]
+        if differ:
+            clashes.append((job, {n: record[n] for n in differ}, {n: now[n] for n in differ}))
+    if clashes:
+        job, was, new = clashes[0]
+        more = f" (and {len(clashes) - 1} more outputs)" if len(clashes) > 1 else ""
+        raise ValueError(f"{job.output} was made with {_describe(was)} (the log {log}); this "
+                         f"batch would replace it with {_describe(new)}{more}: give --overwrite "
+                         f"to replace them, or other output names")
+
+
+def _sort(planned, records, log, version, content_hash):
+    """(the jobs to run, the jobs refused at once with their reasons, {id(job): (key, input
+    size)}, the number skipped as complete)."""
+    pending, refused, facts, skipped = [], [], {}, 0
+    identities = {}  # an input's identity, worked out once however many jobs read it
+    for job in planned:
+        if job.refused is not None:
+            refused.append((job, _worker.Outcome.failure(job.refused)))
+            facts[id(job)] = ("", "")
+            continue
+        if job.input not in identities:
+            why = _worker.refusal(job)
+            try:
+                identities[job.input] = (why, None, "") if why else (
+                    None, _jobs.input_identity(job.input, content_hash),
+                    os.stat(job.input).st_size)
+            except OSError:
+                identities[job.input] = (None, None, "")  # the job runs and fails with the reason
+        why, identity, size = identities[job.input]
+        key = _jobs.job_key(job, identity, version) if identity is not None else ""
+        if why is not None:
+            refused.append((job, _worker.Outcome.failure(why)))
+        elif _complete(job, records.get(_joblog.relative(job.output, log.parent)), key):
+            skipped += 1
+            continue
+        else:
+            pending.append(job)
+        facts[id(job)] = (key, size)
+    return pending, refused, facts, skipped
+
+
+def _workers(jobs, pending, stream, notes):
+    cores = available_cores()
+    count = jobs or cores
+    cap = JOBS_PER_CORE * cores
+    if count > cap:
+        _warn(stream, notes, f"--jobs {count} is more than {JOBS_PER_CORE} worker processes per "
+                             f"core this process may use ({cores}): running {cap}")
+        count = cap
+    return max(1, min(count, len(pending)))
+
+
 def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameters=None,
           jobs=None, scheduler=None, shard=None, log=None, content_hash=False, progress=True,
-          stream=None):
+          stream=None, overwrite=False):
     """Runs a batch and returns its Summary; jobs that fail are recorded, the others go on.
 
     input_dir, output_dir: every recording under input_dir (searched recursively) times every
         combination of `grid` ({name: [values]}), with `parameters` ({name: value}) for all;
         or manifest: a CSV file with columns input, output, then any parameters and seed.
         'seed' may be in the grid, the parameters or the manifest (none: the command line's).
-    jobs: worker processes (default: every core this process may use); scheduler: the address
-        of a Dask scheduler (or a distributed.Client) to run the jobs on instead.
+    jobs: worker processes (default: every core this process may use; at most 4 per core);
+        scheduler: the address of a Dask scheduler (or a distributed.Client) to run the jobs on
+        instead.
     shard: (i, n) or "i/n", to run every n-th job from the i-th (1 to n), with its own log.
     log: the log's path (default output_dir/cihear-batch.csv, or JOBS-log.csv beside the
         manifest). content_hash: recognise an unchanged input by its content rather than its
         size and modification time.
     progress: a bar on a terminal, else a line every 15 s, on `stream` (standard error).
+    overwrite: replace outputs that the log records as made with other parameter values or
+        another seed; without it such a batch is refused (ValueError) before anything runs.
 
-    Ctrl-C stops the workers and raises Interrupted (a KeyboardInterrupt) with the summary."""
+    Ctrl-C stops the workers and raises Interrupted (a KeyboardInterrupt) with the summary.
+    Another batch writing the same log: Busy, before anything runs. A log that cannot be
+    written (a full disk): LogFailed with the summary, the log whole up to its last line."""
     import cihear
 
     started = time.monotonic()
@@ -157,77 +295,122 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
     planned, log = plan(input_dir, output_dir, manifest=manifest, grid=grid,
                         parameters=parameters, shard=shard, log=log)
     version = cihear.__version__
-    records = {}
-    for path in _joblog.related_logs(log):
-        records.update(_joblog.latest(_joblog.read(path)))
-    summary = Summary(total=len(planned), log=log)
-    pending, facts = [], {}
-    remove_temporaries(planned)  # what a batch killed while making these outputs left
-    identities = {}  # an input's identity, worked out once however many jobs read it
-    for job in planned:
-        if job.input not in identities:
-            try:
-                identities[job.input] = (_jobs.input_identity(job.input, content_hash),
-                                         os.stat(job.input).st_size)
-            except OSError:
-                identities[job.input] = (None, "")  # the job runs and fails with the reason
-        identity, size = identities[job.input]
-        key = _jobs.job_key(job, identity, version) if identity is not None else ""
-        if _complete(job, records.get(_joblog.relative(job.output, log.parent)), key):
-            summary.skipped += 1
-        else:
-            pending.append(job)
-            facts[id(job)] = (key, size)
-
-    if not pending:  # nothing to run: the log stays as it is
-        summary.seconds = time.monotonic() - started
-        return summary
-
-    from . import _runners  # process pools and clusters: only when a batch runs
-
-    effective = _effective(pending)
-    names = [p["name"] for p in cihear.PARAMETERS]
-    bar = Progress(len(pending), stream=stream) if progress else None
-    if scheduler is not None:
-        runner = _runners.dask(pending, scheduler)
-    else:
-        workers = max(1, min(jobs or available_cores(), len(pending)))
-        runner = _runners.local(pending, workers)
-    try:
-        with _joblog.Writer(log, _joblog.columns(names)) as writer:
-            for job, outcome in runner:
-                key, size = facts[id(job)]
-                writer.append(_row(job, effective[id(job)], outcome, key, size, version,
-                                   log.parent))
-                if outcome.status == "done":
-                    summary.done += 1
-                else:
-                    summary.failed += 1
-                    output = _joblog.relative(job.output, log.parent)
-                    summary.failures.append((job.source, output, outcome.reason))
-                    if bar is not None:
-                        bar.note(f"failed: {job.source} -> {output}: {outcome.reason}")
-                if bar is not None:
-                    bar.update(outcome.status)
-    except KeyboardInterrupt:
-        summary.interrupted = True
-    finally:
-        runner.close()
-        if bar is not None:
-            bar.close()
-        summary.seconds = time.monotonic() - started
+    names = _columns()
+    with _joblog.Lock(log):
+        notes = []
+        rows = _own_rows(log, names, stream, notes)
+        gone = {id(row) for row in _remove_partials(rows, log.parent)}
+        rows = [row for row in rows if id(row) not in gone]
+        records = _joblog.combined(_other_logs(log, stream, notes) + [rows])
+        pending, refused, facts, skipped = _sort(planned, records, log, version, content_hash)
+        # (a job skipped as complete has the values its record has: they make its key)
+        effective = _effective(pending + [job for job, _ in refused if job.refused is None])
+        if not overwrite:
+            _check_replacements(pending, effective, records, log)
+        summary = Summary(total=len(planned), skipped=skipped, log=log, notes=notes)
+        try:
+            if pending or refused:
+                workers = None if scheduler is not None else _workers(jobs, pending, stream,
+                                                                      notes)
+                _run(summary, pending, refused, facts, effective, rows, log, version, scheduler,
+                     workers, progress, stream)
+            elif gone:
+                _joblog.rewrite(log, rows, names)
+        except LogFailed as e:
+            summary.seconds = time.monotonic() - started
+            e.summary = summary
+            raise
+    summary.seconds = time.monotonic() - started
     if summary.interrupted:
         raise Interrupted(summary)
     return summary
 
 
+def _run(summary, pending, refused, facts, effective, rows, log, version, scheduler, workers,
+         progress, stream):
+    """Runs the pending jobs and records every outcome (the refused jobs' first)."""
+    from . import _runners  # process pools and clusters: only when a batch runs
+
+    token = secrets.token_hex(6)
+    given, pending = pending, [
+        dataclasses.replace(job, partial=_worker.partial_folder(job.output.parent, token))
+        for job in pending]
+    facts.update({id(new): facts[id(old)] for new, old in zip(pending, given)})
+    effective.update({id(new): effective[id(old)] for new, old in zip(pending, given)})
+    partials = list(dict.fromkeys(job.partial for job in pending))
+    bar = Progress(len(pending) + len(refused), stream=stream) if progress else None
+    writer = _joblog.Writer(log, _columns(), rows)
+    runner, listed = None, []
+    try:
+        listed = [_partial_row(folder, log.parent) for folder in partials]
+        for row in listed:  # in the log before the workers make them
+            writer.append(row)
+        runner = (_runners.dask(pending, scheduler) if scheduler is not None
+                  else _runners.local(pending, workers))
+        for job, outcome in itertools.chain(refused, runner):
+            writer.append(_row(job, effective.get(id(job), job.parameters), outcome,
+                               *facts[id(job)], version, log.parent))
+            _count(summary, job, outcome, log, bar)
+    except KeyboardInterrupt:
+        summary.interrupted = True
+    finally:
+        if runner is not None:
+            runner.close()
+        if bar is not None:
+            bar.close()
+        removed = [row for row in listed if _worker.remove_partial(log.parent / row["output"])]
+        try:
+            writer.close(drop=removed)
+        except _joblog.WriteFailed as e:
+            print(f"cihear batch: warning: {e} (putting it in order at the end; its lines are "
+                  f"whole)", file=stream)
+
+
+def _columns():
+    import cihear
+
+    return _joblog.columns(p["name"] for p in cihear.PARAMETERS)
+
+
+def _count(summary, job, outcome, log, bar):
+    if outcome.status == "done":
+        summary.done += 1
+    else:
+        summary.failed += 1
+        output = _joblog.relative(job.output, log.parent)
+        summary.failures.append((job.source, output, outcome.reason))
+        if bar is not None:
+            bar.note(f"failed: {job.source} -> {output}: {outcome.reason}")
+    if bar is not None:
+        bar.update(outcome.status)
+
+
+def _partial_row(folder, log_folder):
+    return {"output": _joblog.relative(folder, log_folder), "status": TEMPORARY,
+            "reason": "partial outputs of a run, removed when it ends (or by the next run)",
+            "finished": _now()}
+
+
+def _now():
+    return datetime.datetime.now().astimezone().isoformat(timespec="seconds")
+
+
 def _row(job, parameters, outcome, key, input_size, version, folder):
     row = {"input": job.source, "output": _joblog.relative(job.output, folder),
            "seed": _jobs.format_value(job.seed), "version": version, "status": outcome.status,
-           "reason": outcome.reason, "seconds": f"{outcome.seconds:.3f}",
-           "finished": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
+           "reason": outcome.reason, "seconds": f"{outcome.seconds:.3f}", "finished": _now(),
            "input_size": input_size, "key": key}
     row.update({name: _jobs.format_value(value) for name, value in parameters.items()})
     if outcome.status == "done":
         row.update(output_size=outcome.output_size, output_mtime_ns=outcome.output_mtime_ns)
+    if not all(_utf8(row[name]) for name in ("input", "output")):
+        row["reason"] = "; ".join(filter(None, [row["reason"], NOT_UTF8]))
     return row
+
+
+def _utf8(text):
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True

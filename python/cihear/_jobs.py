@@ -11,6 +11,7 @@ import hashlib
 import itertools
 import json
 import os
+import re
 from pathlib import Path
 
 # Extensions of the recordings a folder search picks up (what soundfile reads), lower case.
@@ -39,12 +40,18 @@ class Job:
     parameters: dict   # every parameter's value, defaults filled in
     requested: dict    # the values the grid, --set or the manifest gave
     seed: object       # int, or None for the command line's sequence
+    partial: Path = None  # the run's folder of partial outputs beside the output, if any
+    refused: str = None   # why the job is not run (its output would also be another's)
 
-    def is_temporary(self, name):
-        """Whether a file `name` beside the output is a temporary that the output writer made for
-        it (the output's name and six characters) and a killed worker left behind."""
-        stem, dot, suffix = name.rpartition(".")
-        return stem == self.output.name and len(suffix) == 6
+    @property
+    def temporary(self):
+        """Where the worker writes the output before renaming it into place: a name of the
+        batch's own in its folder of partial outputs (None: written in place, for an output
+        that is a link, which the program's writer follows)."""
+        if self.partial is None:
+            return None
+        digest = hashlib.sha256(os.fsencode(self.output)).hexdigest()[:16]
+        return self.partial / f"{digest}.wav"
 
 
 def rules(table):
@@ -59,15 +66,20 @@ def rules(table):
     return result
 
 
+# A number as a manifest or a command line writes it: no digit separators (Python would read
+# 1_2 as 12), no hexadecimal, no inf or nan.
+NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
+WHOLE = re.compile(r"[+-]?\d+")
+
+
 def parse_value(rule, text):
     """The value of a parameter written as text, checked against its range."""
     text = str(text).strip()
     if rule.kind == "switch" and text.lower() in ("true", "false"):
         return int(text.lower() == "true")
-    try:
-        value = float(text)
-    except ValueError:
-        raise ValueError(f"{rule.name}={text!r} is not a number") from None
+    if not NUMBER.fullmatch(text):
+        raise ValueError(f"{rule.name}={text!r} is not a number")
+    value = float(text)
     if rule.kind == "switch" and value not in (0, 1):
         raise ValueError(f"{rule.name}={text} must be 0 or 1 (or true/false)")
     if rule.kind == "count" and value != int(value):
@@ -81,10 +93,9 @@ def parse_value(rule, text):
 
 def parse_seed(text, maximum=MAX_SEED):
     text = str(text).strip()
-    try:
-        seed = int(text)
-    except ValueError:
-        raise ValueError(f"seed={text!r} is not a whole number") from None
+    if not WHOLE.fullmatch(text):
+        raise ValueError(f"seed={text!r} is not a whole number")
+    seed = int(text)
     if not 0 <= seed <= maximum:
         raise ValueError(f"seed={text} is outside its range 0 to {maximum}")
     return seed
@@ -104,6 +115,7 @@ class Settings:
 
     def __init__(self, table, max_seed=MAX_SEED):
         self.rules = {rule.name: rule for rule in rules(table)}
+        self.defaults = {name: parse_value(rule, rule.default) for name, rule in self.rules.items()}
         self.max_seed = max_seed
 
     def parse(self, name, text):
@@ -117,8 +129,7 @@ class Settings:
 
     def complete(self, requested):
         """Every parameter's value: the requested ones, else the defaults."""
-        return {name: requested.get(name, parse_value(rule, rule.default))
-                for name, rule in self.rules.items()}
+        return {name: requested.get(name, default) for name, default in self.defaults.items()}
 
     def job(self, input, output, source, requested):
         requested = dict(requested)
@@ -183,17 +194,32 @@ def check_fixed(settings, fixed, grid=()):
     return checked
 
 
+def _first_visit(path, visited):
+    """Whether a folder is reached for the first time (not again through a link, or a loop)."""
+    try:
+        st = os.stat(path)
+    except OSError:
+        return False
+    if (st.st_dev, st.st_ino) in visited:
+        return False
+    visited.add((st.st_dev, st.st_ino))
+    return True
+
+
 def find_inputs(folder, exclude=None):
     """The recordings under folder, recursively, in a fixed order; hidden files and folders and
-    everything under exclude (an output folder inside the input folder) are left out."""
+    everything under exclude (an output folder inside the input folder) are left out. Links to
+    folders are followed, each folder taken once (a link back up is not a loop)."""
     folder = Path(folder)
     if not folder.is_dir():
         raise ValueError(f"input folder {str(folder)!r} is not a folder")
     exclude = Path(exclude).resolve() if exclude is not None else None
-    found = []
-    for root, dirs, files in os.walk(folder):
-        dirs[:] = sorted(d for d in dirs if not d.startswith(".")
-                         and (exclude is None or (Path(root) / d).resolve() != exclude))
+    found, visited = [], set()
+    _first_visit(folder, visited)
+    for root, dirs, files in os.walk(folder, followlinks=True):
+        dirs[:] = sorted(d for d in sorted(dirs) if not d.startswith(".")
+                         and (exclude is None or (Path(root) / d).resolve() != exclude)
+                         and _first_visit(Path(root) / d, visited))
         found.extend(Path(root) / f for f in sorted(files)
                      if not f.startswith(".") and Path(f).suffix.lower() in AUDIO_EXTENSIONS)
     return sorted(found, key=lambda path: path.relative_to(folder).parts)
@@ -204,9 +230,21 @@ def condition_name(conditions):
     return "".join(f"__{name}-{format_value(value)}" for name, value in conditions.items())
 
 
-def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
+def fixed_conditions(settings, fixed):
+    """The fixed values that belong in the outputs' names, so that two conditions never share
+    one: those other than the default, in the parameter table's order, and the seed."""
+    named = {name: fixed[name] for name, default in settings.defaults.items()
+             if name in fixed and fixed[name] != default}
+    if "seed" in fixed:
+        named["seed"] = fixed["seed"]
+    return named
+
+
+def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None, written=()):
     """Every recording under input_folder times every combination of the grid, the outputs
-    named from the input's relative path and the condition, in a tree mirroring the input's."""
+    named from the input's relative path and the condition (the grid's values, then the fixed
+    values other than the defaults and the seed), in a tree mirroring the input's.
+    `written`: the other files the batch writes, as check_outputs takes them."""
     grid, fixed = grid or {}, fixed or {}
     output_folder = Path(output_folder)
     if output_folder.resolve() == Path(input_folder).resolve():
@@ -214,19 +252,21 @@ def grid_jobs(settings, input_folder, output_folder, grid=None, fixed=None):
                          "for inputs by the next run (give another folder, or one inside it)")
     inputs = find_inputs(input_folder, exclude=output_folder)
     combos = [dict(zip(grid, values)) for values in itertools.product(*grid.values())]
+    fixed_name = condition_name(fixed_conditions(settings, fixed))
     jobs = []
     for path in inputs:
         relative = path.relative_to(input_folder)
         for conditions in combos:
-            name = relative.stem + condition_name(conditions) + ".wav"
+            name = relative.stem + condition_name(conditions) + fixed_name + ".wav"
             jobs.append(settings.job(path, output_folder / relative.parent / name,
                                      relative.as_posix(), {**fixed, **conditions}))
-    return check_outputs(jobs)
+    return check_outputs(jobs, written=written, refuse_pairs=True)
 
 
-def manifest_jobs(settings, manifest):
+def manifest_jobs(settings, manifest, written=()):
     """The jobs of a CSV manifest: columns input and output (relative paths are taken from the
-    manifest's folder), then any parameter columns and seed; an empty cell takes the default."""
+    manifest's folder), then any parameter columns and seed; an empty cell takes the default.
+    `written`: the other files the batch writes, as check_outputs takes them."""
     manifest = Path(manifest)
     base = manifest.parent
     jobs = []
@@ -257,24 +297,74 @@ def manifest_jobs(settings, manifest):
                 raise ValueError(f"{where}: {e}") from None
             jobs.append(settings.job(base / row["input"], base / row["output"], row["input"],
                                      requested))
-    return check_outputs(jobs)
+    return check_outputs(jobs, [(manifest, f"the manifest {manifest}")], written)
 
 
-def check_outputs(jobs):
+def identities(path, folders=None):
+    """What names the file a path leads to: its resolved path (links followed, whether or not
+    the file exists) and, for a file that exists, its device and inode (which also catch hard
+    links and folders reached through links). folders: {folder: resolved}, to resolve each
+    folder once for many files."""
+    folder, name = os.path.split(os.fspath(path))
+    if folders is None:
+        folders = {}
+    if folder not in folders:
+        folders[folder] = os.path.realpath(folder or ".")
+    resolved = os.path.join(folders[folder], name)
+    if os.path.islink(resolved) or name in ("", ".", ".."):
+        resolved = os.path.realpath(resolved)
+    found = {("path", resolved)}
+    try:
+        st = os.stat(path)
+    except (OSError, ValueError):
+        return found
+    found.add(("inode", st.st_dev, st.st_ino))
+    return found
+
+
+def check_outputs(jobs, protected=(), written=(), refuse_pairs=False):
     """Refuses two jobs writing one file, which would silently keep only one of them, and an
-    output written over an input."""
-    seen = {}
-    inputs = {os.path.normpath(job.input): job for job in jobs}
+    output written over an input or over a `protected` file ((path, what it is) pairs: the
+    manifest); `written` are the other files the batch writes ((path, what), the log), which
+    may not be an input, a protected file or an output either. Files are compared by what they
+    resolve to, so that a link to an input, an input given through a link, or a hard link, is
+    caught as well. With refuse_pairs, two jobs writing one file are not run (their `refused`
+    says why) and the others are, rather than the whole list refused."""
+    memo, folders = {}, {}
+
+    def named(path):
+        if path not in memo:
+            memo[path] = identities(path, folders)
+        return memo[path]
+
+    reserved = {}
+    for path, what in protected:
+        reserved.update(dict.fromkeys(named(path), what))
     for job in jobs:
-        key = os.path.normpath(job.output)
-        if key in inputs:
-            raise ValueError(f"{inputs[key].source} would be overwritten by the output of "
-                             f"{job.source}")
-        if key in seen:
-            raise ValueError(f"{seen[key].source} and {job.source} would both be written to "
-                             f"{job.output}")
-        seen[key] = job
-    return jobs
+        reserved.update(dict.fromkeys(named(job.input), job.source))
+    for path, what in written:
+        clash = next((reserved[i] for i in named(path) if i in reserved), None)
+        if clash is not None:
+            raise ValueError(f"{clash} would be overwritten by {what}")
+    for path, what in written:
+        reserved.update(dict.fromkeys(named(path), what))
+    seen, clashes = {}, {}
+    for job in jobs:
+        found = named(job.output)
+        clash = next((reserved[i] for i in found if i in reserved), None)
+        if clash is not None:
+            raise ValueError(f"{clash} would be overwritten by the output of {job.source}")
+        other = next((seen[i] for i in found if i in seen), None)
+        if other is not None:
+            why = f"{other.source} and {job.source} would both be written to {job.output}"
+            if not refuse_pairs:
+                raise ValueError(why)
+            clashes.setdefault(id(other), (other, why))
+            clashes[id(job)] = (job, why)
+        seen.update(dict.fromkeys(found, job))
+    why = {key: f"{text}: not run (rename one of them)" for key, (_, text) in clashes.items()}
+    return [dataclasses.replace(job, refused=why[id(job)]) if id(job) in why else job
+            for job in jobs]
 
 
 def shard(jobs, index, count):

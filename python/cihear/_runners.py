@@ -73,7 +73,8 @@ def _pool(queue, workers, broken=None, lost=None):
     the unfinished jobs go to `broken` (or, with `lost`, are reported failed with that reason)."""
     context = multiprocessing.get_context("spawn")
     with _worker_environment():
-        executor = cf.ProcessPoolExecutor(workers, mp_context=context, initializer=initialize)
+        executor = cf.ProcessPoolExecutor(workers, mp_context=context, initializer=initialize,
+                                          initargs=(os.getpid(),))
     running = {}
     has_broken = False
     try:

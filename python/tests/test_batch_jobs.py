@@ -34,16 +34,16 @@ def test_grid_times_inputs_named_by_condition_in_mirrored_tree(tmp_path, setting
 
     assert len(jobs) == 3 * 4
     names = [j.output.relative_to(out).as_posix() for j in jobs]
-    assert "sentences/s001__n_on-8__rate-900.wav" in names
-    assert "sentences/deep/s002__n_on-4__rate-1800.wav" in names
-    assert "top__n_on-4__rate-900.wav" in names
+    # the grid's values, then the fixed ones other than the defaults, and the seed
+    assert "sentences/s001__n_on-8__rate-900__eas-1__seed-7.wav" in names
+    assert "sentences/deep/s002__n_on-4__rate-1800__eas-1__seed-7.wav" in names
+    assert "top__n_on-4__rate-900__eas-1__seed-7.wav" in names
     assert len(set(names)) == len(names)
     # the order is fixed: inputs sorted, then the grid's combinations in order
-    assert names[:4] == ["sentences/deep/s002__n_on-4__rate-900.wav",
-                         "sentences/deep/s002__n_on-4__rate-1800.wav",
-                         "sentences/deep/s002__n_on-8__rate-900.wav",
-                         "sentences/deep/s002__n_on-8__rate-1800.wav"]
-    job = next(j for j in jobs if j.output.name == "s001__n_on-8__rate-900.wav")
+    assert [n.replace("__eas-1__seed-7", "") for n in names[:4]] == [
+        "sentences/deep/s002__n_on-4__rate-900.wav", "sentences/deep/s002__n_on-4__rate-1800.wav",
+        "sentences/deep/s002__n_on-8__rate-900.wav", "sentences/deep/s002__n_on-8__rate-1800.wav"]
+    job = next(j for j in jobs if j.output.name == "s001__n_on-8__rate-900__eas-1__seed-7.wav")
     assert job.source == "sentences/s001.wav"
     assert job.requested == {"eas": 1, "n_on": 8, "rate": 900}
     assert job.seed == 7
@@ -65,9 +65,13 @@ def test_without_grid_outputs_keep_the_names_and_output_inside_input_is_not_sear
 def test_outputs_that_would_overwrite_each_other_or_an_input_are_refused(tmp_path, settings):
     touch(tmp_path / "in" / "s1.wav")
     touch(tmp_path / "in" / "s1.flac")
-    with pytest.raises(ValueError, match="s1.flac and s1.wav would both be written|"
-                                         "s1.wav and s1.flac would both be written"):
-        _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "out")
+    touch(tmp_path / "in" / "s2.wav")
+    # in a corpus, only the pair that collides is refused
+    jobs = _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "out")
+    why = (f"s1.flac and s1.wav would both be written to {tmp_path / 'out' / 's1.wav'}: "
+           "not run (rename one of them)")
+    assert [(j.source, j.refused) for j in jobs] == [("s1.flac", why), ("s1.wav", why),
+                                                     ("s2.wav", None)]
     (tmp_path / "in" / "s1.flac").unlink()
     with pytest.raises(ValueError, match="output folder is the input folder"):
         _jobs.grid_jobs(settings, tmp_path / "in", tmp_path / "in/../in")
@@ -87,6 +91,9 @@ def test_outputs_that_would_overwrite_each_other_or_an_input_are_refused(tmp_pat
     ({"n_on": ["4"]}, {"n_on": "8"}, "both in the grid"),
     ({}, {"seed": "-1"}, "seed=-1 is outside"),
     ({}, {"seed": "1.5"}, "not a whole number"),
+    ({"n_on": ["1_2"]}, {}, "n_on='1_2' is not a number"),  # not 12
+    ({}, {"seed": "1_0"}, "seed='1_0' is not a whole number"),
+    ({"rate": ["0x10"]}, {}, "not a number"),
 ])
 def test_bad_grid_and_set_values_are_refused_with_the_reason(settings, grid, fixed, message):
     with pytest.raises(ValueError, match=message):
@@ -165,7 +172,7 @@ def test_job_key_follows_input_parameters_seed_and_version(tmp_path, settings):
     assert _jobs.input_identity(wav) != ident
 
 
-def test_log_ignores_a_line_cut_short_and_keeps_the_latest_per_output(tmp_path):
+def test_log_ignores_a_line_cut_short_and_keeps_every_output_s_history(tmp_path):
     names = _joblog.columns(["n_on"])
     log = tmp_path / "log.csv"
     with _joblog.Writer(log, names) as w:
@@ -173,13 +180,17 @@ def test_log_ignores_a_line_cut_short_and_keeps_the_latest_per_output(tmp_path):
         w.append({"input": "b", "output": "b.wav", "status": "done", "key": "k2"})
         w.append({"input": "a", "output": "a.wav", "status": "done", "key": "k3"})
     rows = _joblog.read(log)
-    assert [(r["output"], r["key"]) for r in rows] == [("a.wav", "k3"), ("b.wav", "k2")]
+    # in the order of the outputs, each output's lines in the order they were written
+    assert [(r["output"], r["key"]) for r in rows] == [("a.wav", "k1"), ("a.wav", "k3"),
+                                                       ("b.wav", "k2")]
+    assert [(r["output"], r["key"]) for r in _joblog.latest(rows).values()] == [
+        ("a.wav", "k3"), ("b.wav", "k2")]
     with open(log, "a") as f:
         f.write("c,c.wav,4,,1.0,done,,0.1,now,10,20,30,k")  # killed while writing the key
-    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "b.wav"]
+    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "a.wav", "b.wav"]
     with _joblog.Writer(log, names) as w:  # appending after the cut line starts a fresh line
         w.append({"input": "d", "output": "d.wav", "status": "done", "key": "k4"})
-    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "b.wav", "d.wav"]
+    assert [r["output"] for r in _joblog.read(log)] == ["a.wav", "a.wav", "b.wav", "d.wav"]
     shard = _joblog.shard_path(log, 2, 3)
     assert shard.name == "log.shard-2-of-3.csv"
     shard.write_text("")

@@ -57,7 +57,9 @@ def test_outputs_equal_the_command_line_and_the_log_says_how_they_were_made(tmp_
     assert "6 done, 0 failed, 0 skipped (of 6 jobs)" in capsys.readouterr().out
     rows = log_rows(tmp_path / "out" / "cihear-batch.csv")
     assert len(rows) == 6 and {r["status"] for r in rows} == {"done"}
-    row = next(r for r in rows if r["output"] == "sentences/s002__n_on-8.wav")
+    # the --set values other than the defaults are in the names too
+    row = next(r for r in rows
+               if r["output"] == "sentences/s002__n_on-8__rate-900__n_chan_ci-6.wav")
     assert row["input"] == "sentences/s002.wav"
     # effective values: n_on 8 is capped at n_chan_ci 6, as the engine does
     assert (row["rate"], row["n_chan_ci"], row["n_on"], row["f_min"]) == ("900", "6", "6", "300")
@@ -69,7 +71,7 @@ def test_outputs_equal_the_command_line_and_the_log_says_how_they_were_made(tmp_
         pytest.skip("CIHEAR_EXE is not set: no executable to compare with")
     for row in rows[::2]:
         expected = tmp_path / "exe.wav"
-        n_on = row["output"].split("__n_on-")[1][:-4]
+        n_on = row["output"].split("__n_on-")[1].split("__")[0]
         subprocess.run([exe, "-i", str(tmp_path / "in" / row["input"]), "-o", str(expected),
                         "--rate", "900", "--n_chan_ci", "6", "--n_on", n_on],
                        check=True, capture_output=True)
@@ -121,19 +123,20 @@ def test_rerun_redoes_only_the_jobs_a_change_touches(tmp_path):
     s = run(parameters={"n_chan_ci": 12})  # the default given explicitly changes nothing
     assert (s.done, s.skipped) == (0, 6)
 
-    s = run(parameters={"seed": 3})  # a changed setting: all its jobs
+    s = run(parameters={"seed": 3})  # a changed setting: all its jobs, under other names
     assert (s.done, s.skipped) == (6, 0)
-    seeded = {p: t for p, t in stamps(out).items() if "n_on-6" not in p.name}
+    seeded = {p: t for p, t in stamps(out).items() if "seed-3" in p.name}
+    assert len(seeded) == 6 and all(stamps(out)[p] == first[p] for p in first)
 
     os.utime(inputs[1], ns=(1, 1))  # a changed input: its jobs only
-    (out / "s001__n_on-4.wav").unlink()  # a lost output
-    with open(out / "sentences/deep/s003__n_on-8.wav", "r+b") as f:
+    (out / "s001__n_on-4__seed-3.wav").unlink()  # a lost output
+    with open(out / "sentences/deep/s003__n_on-8__seed-3.wav", "r+b") as f:
         f.truncate(100)  # a cut output
     s = run(parameters={"seed": 3})
     assert (s.done, s.skipped) == (4, 2)
     now = stamps(out)
-    assert [p.name for p in seeded if now[p] == seeded[p]] == ["s001__n_on-8.wav",
-                                                               "s003__n_on-4.wav"]
+    assert [p.name for p in seeded if now[p] == seeded[p]] == ["s001__n_on-8__seed-3.wav",
+                                                               "s003__n_on-4__seed-3.wav"]
 
 
 def test_the_same_bytes_whatever_the_workers_and_on_a_dask_cluster(tmp_path):
