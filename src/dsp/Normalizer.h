@@ -17,6 +17,12 @@ public:
     // when the peak magnitude is 0 (x and y may be the same array).
     static void Normalize(const double* x, double* y, uint64_t length);
 
+    // The largest magnitude of x[0 .. length).
+    static double Peak(const double* x, uint64_t length);
+    // Normalize's scaling for a signal whose peak magnitude (over all of it) is `peak`, applied
+    // to a stretch of it.
+    static void ScaleToPeak(const double* x, double* y, uint64_t length, double peak);
+
     // y[i] = x[i] * g for every i (x and y may be the same array).
     static void Scale(const double* x, double* y, uint64_t length, double g);
 };

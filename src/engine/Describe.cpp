@@ -161,7 +161,7 @@ namespace cihear {
 Design Describe(const Settings& settings) {
     std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
     return engine::DescribePlan(
-        stages::MakePlan(*parameters, engine::ReadParameters(*parameters), kOutputRate));
+        stages::MakePlan(*parameters, kOutputRate));
 }
 
 }  // namespace cihear

@@ -86,7 +86,7 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
         inspection.design = DescribePlan(
-            stages::MakePlan(*parameters, ReadParameters(*parameters), cihear::kOutputRate));
+            stages::MakePlan(*parameters, cihear::kOutputRate));
         inspection.channels = parameters->n_inserted_ch->GetValue();
     }
 

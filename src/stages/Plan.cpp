@@ -35,6 +35,24 @@ Bands Layout(double fLow, double fHigh, uint32_t n) {
     return b;
 }
 
+cihear::Settings Read(const Parameters& p) {
+    cihear::Settings s;
+    s.rate = p.rate->GetValue();
+    s.f_min = p.f_min->GetValue();
+    s.f_max = p.f_max->GetValue();
+    s.length_ci = p.length_ci->GetValue();
+    s.n_chan_ci = p.n_chan_ci->GetValue();
+    s.n_inserted_ch = p.n_inserted_ch->GetValue();
+    s.n_on = p.n_on->GetValue();
+    s.interact_decay = p.interact_decay->GetValue();
+    s.envelope_detection = p.envelope_detection->GetValue();
+    s.synchronization = p.synchronization->GetValue();
+    s.eas = p.eas->GetValue();
+    s.cutoff_freq = p.cutoff_freq->GetValue();
+    s.freq_shift = p.freq_shift->GetValue();
+    return s;
+}
+
 // The detectors' filters, designed by the detectors themselves.
 void DesignDetection(Plan& plan) {
     for (uint32_t i = 0; i < plan.channels; i++) {
@@ -54,10 +72,9 @@ void DesignDetection(Plan& plan) {
 
 }  // namespace
 
-Plan MakePlan(const Parameters& parameters, const cihear::Settings& effective,
-              uint32_t sampleRate) {
+Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
     Plan plan;
-    plan.settings = effective;
+    plan.settings = Read(parameters);
     plan.sampleRate = sampleRate;
     plan.channels = parameters.n_inserted_ch->GetValue();
     plan.detection = parameters.envelope_detection->GetValue();

@@ -55,8 +55,7 @@ struct Plan {
     bool eas = false;
 };
 
-// The plan for a parameter set (its values as they are, constraints already applied) whose
-// values are `effective` (engine::ReadParameters).
-Plan MakePlan(const Parameters& parameters, const cihear::Settings& effective, uint32_t sampleRate);
+// The plan for a parameter set (its values as they are, constraints already applied).
+Plan MakePlan(const Parameters& parameters, uint32_t sampleRate);
 
 }  // namespace stages
