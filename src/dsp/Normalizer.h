@@ -5,13 +5,13 @@
 #include "signal/DSP.h"
 
 // Scales a signal so that its largest magnitude becomes 0.9999; silence stays silent.
-class Normalizer final : public SimpleDSP {
+class Normalizer final {
 public:
     Normalizer() = default;
     Normalizer(const Normalizer&) = delete;
     Normalizer& operator=(const Normalizer&) = delete;
 
-    Signal* Run(Signal* input) override;
+    Signal* Run(Signal* input);
 
     // What Run gives, over raw arrays: y[i] = x[i] * 0.9999 * (1 / peak), or +0 for every i
     // when the peak magnitude is 0 (x and y may be the same array).
