@@ -82,12 +82,7 @@ public:
     void Finish(std::vector<double>& out, const double* x);
 
 private:
-    // The N-of-M frames: the last two are never reached (Analyzer::N_of_M).
-    int64_t Cycles() const {
-        const double count = std::floor(
-            static_cast<double>(static_cast<uint32_t>(L)) * (plan.rate / plan.sampleRate) - 1.0);
-        return count > 0.0 ? static_cast<int64_t>(count) : 0;
-    }
+    int64_t Cycles() const { return stages::FrameCount(L, plan.rate, plan.sampleRate); }
     uint64_t TailStart() const {
         return cycles > 0 ? block::FrameClock(cycles, plan.sampleRate, plan.rate).End(cycles - 1)
                           : 0;

@@ -12,6 +12,7 @@
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 #include "stages/Carriers.h"
+#include "stages/Plan.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
     : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
@@ -155,9 +156,8 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
         // implant part; the sum is normalised once more.
         std::unique_ptr<Signal> acoustic;
         {
-            LP_FilterIIR lp(2, static_cast<double>(sampleRate),
-                            parameters->cutoff_freq->GetValue());
-            acoustic.reset(lp.Run(input));
+            acoustic.reset(stages::AcousticLowPass(sampleRate, parameters->cutoff_freq->GetValue())
+                               ->Run(input));
         }
         double* r = result->GetSamples();
         const double* a = acoustic->GetSamples();

@@ -72,6 +72,14 @@ void DesignDetection(Plan& plan) {
 
 }  // namespace
 
+std::unique_ptr<LP_FilterIIR> SmoothingFilter(double sampleRate, double rate) {
+    return std::make_unique<LP_FilterIIR>(2, sampleRate, rate / 2.4);
+}
+
+std::unique_ptr<LP_FilterIIR> AcousticLowPass(double sampleRate, double cutoff) {
+    return std::make_unique<LP_FilterIIR>(2, sampleRate, cutoff);
+}
+
 Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
     Plan plan;
     plan.settings = Read(parameters);
@@ -91,14 +99,14 @@ Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
     SynthesisRange(&parameters, &fLow, &fHigh);
     plan.synthesis = Layout(fLow, fHigh, plan.channels);
     DesignDetection(plan);
-    plan.smoothing = Coefficients(LP_FilterIIR(2, fs, plan.rate / 2.4));
+    plan.smoothing = Coefficients(*SmoothingFilter(fs, plan.rate));
     for (uint32_t i = 0; i < plan.channels; i++) {
         plan.synthesisTaps.push_back(Coefficients(
             FilterHilbertSin(plan.synthesis.width[i], plan.synthesis.center[i], sampleRate)));
     }
     if (plan.eas) {
         plan.acousticLowPass =
-            Coefficients(LP_FilterIIR(2, fs, parameters.cutoff_freq->GetValue()));
+            Coefficients(*AcousticLowPass(fs, parameters.cutoff_freq->GetValue()));
     }
     plan.interactionFactor = InteractionFactor(&parameters);
     plan.weights = InteractionWeights(plan.interactionFactor, plan.channels);

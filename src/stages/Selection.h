@@ -10,6 +10,7 @@
 // signal and leaves the samples after its last frame as they are; with a frame count given, so
 // does this stage.
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -18,6 +19,14 @@
 #include "stages/Plan.h"
 
 namespace stages {
+
+// The frames of a signal of `length` samples: floor(length rate / fs - 1), the last two never
+// reached, or 0 when the signal is shorter than a frame.
+inline int64_t FrameCount(uint64_t length, double rate, double fs) {
+    const double count =
+        std::floor(static_cast<double>(static_cast<uint32_t>(length)) * (rate / fs) - 1.0);
+    return count > 0.0 ? static_cast<int64_t>(count) : 0;
+}
 
 class Selection {
 public:
