@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -118,6 +119,10 @@ struct Status {
 // the same number.
 constexpr int64_t kMaxSeed = 2147483643;
 
+// The output gain of a stream by default: speech at -20 dBFS RMS in comes out at about
+// -20 dBFS RMS at the default settings (examples/speech.wav, cihear_stream_bench).
+constexpr double kStreamOutputGain = 1.5;
+
 struct Options {
     std::optional<int64_t> seed;
     // Fill Result::inspection (bands, frames, electrodogram).
@@ -128,6 +133,13 @@ struct Options {
     // one of the simulation's threads at a time, mostly the calling one): true stops the
     // simulation, which then gives kCancelled and no output.
     std::function<bool()> cancelled;
+    // Run the Stream over the whole signal instead: the output is the concatenation of
+    // Stream::Process over the signal and Stream::Flush (the signal's length + Latency()
+    // samples), with the stream's seed, input gain and output gain (below). The inspection then
+    // holds the design only.
+    bool live = false;
+    double inputGain = 1.0;                 // with live: StreamOptions::inputGain
+    double outputGain = kStreamOutputGain;  // with live: StreamOptions::outputGain
 };
 
 // A frequency band of one channel, in Hz.
@@ -227,6 +239,60 @@ WavSamples ReadWav(const std::string& path);
 // signal is held whole. Refuses what ReadWav refuses, with the same status and message.
 Result SimulateWav(const std::string& path, const Settings& settings,
                    const Options& options = Options());
+// The settings of a stream besides the simulation's.
+struct StreamOptions {
+    // As Options::seed (0 .. kMaxSeed); none: a fixed default sequence. Each channel draws its
+    // noise from a sequence of its own, set by the seed and the channel's number.
+    std::optional<int64_t> seed;
+    double inputGain = 1.0;  // the input is multiplied by this (it is not peak-normalised)
+    // The output is the channels' sum times this (it is not peak-normalised either); under eas
+    // the low-passed input is added to that at the level it has after the input gain, as
+    // Simulate adds it to the normalised implant part. See kStreamOutputGain.
+    double outputGain = kStreamOutputGain;
+};
+
+// The simulation as a causal stream at kOutputRate, for audio that arrives in blocks (a
+// microphone, a sound card's callback). It runs the stages of Simulate with what cannot be known
+// in advance replaced: no peak normalisation (the gains above instead), each channel's noise
+// from its own sequence, and each channel's pulse-train gain sqrt(E_noise / E_pulse) from the
+// energies accumulated since the start (or the last Reset). The channel envelopes equal
+// Simulate's for the same samples (scaled by the input gain), and the output is the same
+// whatever the sizes of the blocks it is fed in.
+//
+// Allocation-free, lock-free and single-threaded in Process, Flush and Reset after
+// construction; one stream is used by one thread at a time.
+class Stream {
+public:
+    // Throws std::invalid_argument when the seed is out of range or a gain is not finite.
+    explicit Stream(const Settings& settings, const StreamOptions& options = StreamOptions());
+    ~Stream();
+    Stream(Stream&&) noexcept;
+    Stream& operator=(Stream&&) noexcept;
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // count samples in (at kOutputRate), count samples out, delayed by Latency() against the
+    // offline simulation (the first Latency() samples after construction are silence). `in` and
+    // `out` may be the same array. An input sample that is not a finite number is taken as 0;
+    // output beyond [-1, 1] is clamped (see Clipped).
+    void Process(const double* in, size_t count, double* out);
+    // The tail: writes exactly Latency() samples, as if Latency() zeros were fed.
+    void Flush(double* out);
+    // The delay in samples at kOutputRate: the pulse trains look 250 samples ahead, plus the
+    // one sample a peak needs after it.
+    size_t Latency() const;
+    // Back to the state after construction.
+    void Reset();
+    // Output samples beyond [-1, 1] (clamped) since construction or the last Reset.
+    uint64_t Clipped() const;
+    const Settings& GetSettings() const;
+    const StreamOptions& GetOptions() const;
+
+    class Core;  // the stages (internal)
+
+private:
+    std::unique_ptr<Core> core;
+};
 
 // The program's input steps, for callers that hold 16-bit samples: the mono mix of interleaved
 // stereo frames (the pair summed, halved and truncated toward zero) and the scaling v / 32768.

@@ -13,6 +13,8 @@
 namespace py = pybind11;
 using namespace cihear_python;
 
+void RegisterStream(py::module_& m);  // stream.cpp
+
 namespace {
 
 const char* KindName(cihear::ValueKind kind) {
@@ -105,6 +107,7 @@ cihear::Options TakeOptions(py::dict& parameters, Interruption& interruption, in
     options.seed = Seed(Pop(parameters, "seed", py::none()));
     options.inspect = py::bool_(Pop(parameters, "inspect", py::bool_(false)));
     options.envelopes = py::bool_(Pop(parameters, "envelopes", py::bool_(false)));
+    options.live = py::bool_(Pop(parameters, "live", py::bool_(false)));
     stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
     options.cancelled = interruption.Check();
     return options;
@@ -254,6 +257,7 @@ PYBIND11_MODULE(_core, m) {
         "cihear.CascadeWarning", "A parameter changed because of another one's value.",
         PyExc_UserWarning, nullptr));
     m.attr("CascadeWarning") = warning;
+    RegisterStream(m);
 
     m.def(
         "simulate",

@@ -15,8 +15,10 @@
 
 class Parameters;
 class Signal;
-class Simulator;
 class WaveFile;
+namespace stages {
+struct Plan;
+}
 
 namespace engine {
 
@@ -62,8 +64,8 @@ std::unique_ptr<Signal> LoadConverted(WaveFile& wave, const std::function<bool()
 std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal,
                                        const std::function<bool()>& cancelled = {});
 
-// The design of a simulator built with these parameters (its own bands and filters).
-cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& parameters);
+// The design a plan holds.
+cihear::Design DescribePlan(const stages::Plan& plan);
 
 // Simulates a signal at the internal rate with effective settings; the signal is consumed.
 // Under eas the low-passed input is multiplied by acousticGain (a power of two) before it is

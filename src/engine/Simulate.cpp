@@ -12,8 +12,9 @@
 #include "params/Parameters.h"
 #include "signal/Signal.h"
 #include "signal/SignalVector.h"
+#include "sim/Analyzer.h"
 #include "sim/BlockSimulation.h"
-#include "sim/Simulator.h"
+#include "stages/Plan.h"
 
 #ifndef CIHEAR_VERSION
 #error "CIHEAR_VERSION is defined by the build from the VERSION file"
@@ -102,21 +103,48 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
         length, [&input] { return std::move(input); }, settings, options, acousticGain);
 }
 
+// Options::live: the stream over the whole signal, then its tail.
+cihear::Result SimulateLive(const BlockSimulation::Loader& load, const cihear::Settings& settings,
+                            const cihear::Options& options) {
+    cihear::Result result;
+    std::unique_ptr<Signal> input = load();
+    if (!input) {
+        throw BlockSimulation::LoadFailed();
+    }
+    cihear::StreamOptions streamOptions;
+    streamOptions.seed = options.seed;
+    streamOptions.inputGain = options.inputGain;
+    streamOptions.outputGain = options.outputGain;
+    cihear::Stream stream(settings, streamOptions);
+    const size_t length = input->GetLength();
+    result.output.resize(length + stream.Latency());
+    stream.Process(input->GetSamples(), length, result.output.data());
+    input.reset();
+    stream.Flush(result.output.data() + length);
+    if (options.inspect) {
+        result.inspection.design = cihear::Describe(settings);
+        result.inspection.channels = settings.n_inserted_ch;
+    }
+    return result;
+}
+
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
                                const cihear::Settings& settings, const cihear::Options& options,
                                double acousticGain) {
+    if (options.live) {
+        return SimulateLive(load, settings, options);
+    }
     cihear::Result result;
     std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
-    auto simulator = std::make_unique<Simulator>(parameters.get(), cihear::kOutputRate, &random);
 
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        inspection.design = DescribeSimulator(*simulator, *parameters);
+        inspection.design = DescribePlan(
+            stages::MakePlan(*parameters, cihear::kOutputRate));
         inspection.channels = parameters->n_inserted_ch->GetValue();
     }
-    simulator.reset();
 
     // The simulation in blocks of time: memory bounded by the input and the output.
     BlockSimulation blocks;
@@ -212,10 +240,17 @@ Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const 
                                                 std::to_string(kMaxSeed)};
         return result;
     }
-    const Prepared prepared = Prepare(samples, count);
+    Prepared prepared = Prepare(samples, count);
     if (!prepared.refusal.empty()) {
         result.status = {Status::kBadInput, prepared.refusal};
         return result;
+    }
+    if (options.live) {
+        if (!(std::isfinite(options.inputGain) && std::isfinite(options.outputGain))) {
+            result.status = {Status::kBadInput, "the input and output gains must be finite numbers"};
+            return result;
+        }
+        prepared.shift = 0;  // the stream takes the input at its own level, times its gain
     }
     try {
         return SimulatePrepared(samples, count, sampleRate, prepared, settings, options);

@@ -50,6 +50,6 @@ struct BlockSimulation {
     struct Cancelled {};
     std::vector<double> Run(uint64_t expected, const Loader& load);
 
-private:
+    // Throws Cancelled when `cancelled` says so (between blocks).
     void StopIfCancelled() const;
 };
