@@ -6,7 +6,7 @@ include(CMakePackageConfigHelpers)
 install(TARGETS cihear RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The library is the engine and the static libraries beneath it, gathered in one target.
-set(cihear_library_parts cihear_engine cihear_io cihear_wav cihear_sim cihear_dsp cihear_params
+set(cihear_library_parts cihear_engine cihear_io cihear_wav cihear_stages cihear_sim cihear_dsp cihear_params
                           cihear_signal)
 add_library(cihear_library INTERFACE)
 target_link_libraries(cihear_library INTERFACE cihear_engine)

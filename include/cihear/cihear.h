@@ -106,9 +106,9 @@ struct Status {
 // the same number.
 constexpr int64_t kMaxSeed = 2147483643;
 
-// The output gain of a stream by default: speech at about -20 dBFS RMS in comes out at about
-// -20 dBFS RMS (measured at the defaults with bench/stream).
-constexpr double kStreamOutputGain = 4.0;
+// The output gain of a stream by default: speech at -20 dBFS RMS in comes out at about
+// -19 dBFS RMS at the default settings (examples/speech.wav, cihear_stream_bench).
+constexpr double kStreamOutputGain = 2.0;
 
 struct Options {
     std::optional<int64_t> seed;
@@ -199,7 +199,8 @@ struct StreamOptions {
     std::optional<int64_t> seed;
     double inputGain = 1.0;  // the input is multiplied by this (it is not peak-normalised)
     // The output is the channels' sum times this (it is not peak-normalised either); under eas
-    // the low-passed input, at the input gain, is added before it. See kStreamOutputGain.
+    // the low-passed input is added to that at the level it has after the input gain, as
+    // Simulate adds it to the normalised implant part. See kStreamOutputGain.
     double outputGain = kStreamOutputGain;
 };
 
@@ -225,7 +226,8 @@ public:
 
     // count samples in (at kOutputRate), count samples out, delayed by Latency() against the
     // offline simulation (the first Latency() samples after construction are silence). `in` and
-    // `out` may be the same array. Output beyond [-1, 1] is clamped (see Clipped).
+    // `out` may be the same array. An input sample that is not a finite number is taken as 0;
+    // output beyond [-1, 1] is clamped (see Clipped).
     void Process(const double* in, size_t count, double* out);
     // The tail: writes exactly Latency() samples, as if Latency() zeros were fed.
     void Flush(double* out);
@@ -234,8 +236,7 @@ public:
     size_t Latency() const;
     // Back to the state after construction.
     void Reset();
-    // Output samples beyond [-1, 1] (clamped; a NaN counts and becomes 0) since construction or
-    // the last Reset.
+    // Output samples beyond [-1, 1] (clamped) since construction or the last Reset.
     uint64_t Clipped() const;
     const Settings& GetSettings() const;
     const StreamOptions& GetOptions() const;

@@ -10,6 +10,7 @@ cihear.PARAMETERS describes every simulation parameter (name, unit, default, ran
 import importlib
 
 from ._core import MAX_SEED, OUTPUT_RATE, PARAMETERS, CascadeWarning, __version__, to_pcm16
+from ._core import Stream
 
 # The rest is loaded on first use, so that `python3 -m cihear batch` over a finished corpus, or
 # a worker process, does not pay for numpy and matplotlib before it needs them.
@@ -47,6 +48,7 @@ __all__ = [
     "CascadeWarning",
     "simulate",
     "simulate_file",
+    "Stream",
     "to_pcm16",
     "write_wav16",
     "batch",

@@ -8,10 +8,10 @@ from ._level import LEVEL_DOC, apply_level, level_name, target_rms
 from ._params import parameters_doc
 
 # Arguments of _core.simulate that are not simulation parameters.
-_OPTIONS = ("seed", "inspect", "envelopes", "stacklevel")
+_OPTIONS = ("seed", "inspect", "envelopes", "stacklevel", "live")
 
 
-def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel):
+def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel, live=False):
     """The simulation of `signal` at `level`. `stacklevel` is where cascade warnings point,
     counted from this function's caller (1) upward."""
     for name in parameters:
@@ -19,7 +19,7 @@ def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel):
             raise TypeError(f"unexpected keyword argument '{name}'")
     x = _core.mono(signal)
     target = target_rms(level, x)
-    y = _core.simulate(x, sample_rate, seed=seed, stacklevel=stacklevel + 1, **parameters)
+    y = _core.simulate(x, sample_rate, seed=seed, stacklevel=stacklevel + 1, live=live, **parameters)
     return apply_level(y, target, clip_ok, lambda: level_name(level, target))
 
 
@@ -43,10 +43,11 @@ def simulate(
     seed: Optional[int] = None,
     level: Union[str, float] = "peak",
     clip_ok: bool = False,
+    live: bool = False,
 ) -> np.ndarray:
     arguments = locals()
     parameters = {info["name"]: arguments[info["name"]] for info in _core.PARAMETERS}
-    return run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel=2)
+    return run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel=2, live=live)
 
 
 simulate.__doc__ = f"""What a cochlear-implant user would roughly hear of `signal`.
@@ -66,6 +67,10 @@ seed : int or None, default None
     equals the command line's. 0 to {_core.MAX_SEED}: another sequence, the same for the same
     seed.
 {LEVEL_DOC.replace(chr(10) + "    ", chr(10))}
+live : bool, default False
+    Run cihear.Stream (at its default gains) over the whole signal instead: the result is
+    Stream(...).process(x) followed by flush(), the input's duration plus the stream's latency,
+    sample for sample what a live front end records for the same input at OUTPUT_RATE Hz.
 
 Returns
 -------

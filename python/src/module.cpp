@@ -11,6 +11,8 @@
 namespace py = pybind11;
 using namespace cihear_python;
 
+void RegisterStream(py::module_& m);  // stream.cpp
+
 namespace {
 
 const char* KindName(cihear::ValueKind kind) {
@@ -79,6 +81,7 @@ py::object Simulate(const py::object& warning, py::object signal, py::object sam
     options.seed = seed;
     options.inspect = py::bool_(Pop(parameters, "inspect", py::bool_(false)));
     options.envelopes = py::bool_(Pop(parameters, "envelopes", py::bool_(false)));
+    options.live = py::bool_(Pop(parameters, "live", py::bool_(false)));
     const int stacklevel = Pop(parameters, "stacklevel", py::int_(1)).cast<int>();
 
     const cihear::Settings settings = StrictSettings(parameters, warning, stacklevel);
@@ -154,6 +157,7 @@ PYBIND11_MODULE(_core, m) {
         "cihear.CascadeWarning", "A parameter changed because of another one's value.",
         PyExc_UserWarning, nullptr));
     m.attr("CascadeWarning") = warning;
+    RegisterStream(m);
 
     m.def(
         "simulate",

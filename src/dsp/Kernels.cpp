@@ -468,22 +468,28 @@ const uint32_t mixBlock = 64;
 
 CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels, uint32_t count,
                                        uint32_t length) {
-    std::vector<double> sources(static_cast<size_t>(count) * mixBlock);
+    // The working rows on the stack for every channel count the parameters allow, so that a
+    // stream's block allocates nothing.
+    const uint32_t onStack = 64;
+    double stackRows[onStack * (mixBlock + 2)];
+    std::vector<double> heapRows(count > onStack ? size_t{count} * (mixBlock + 2) : 0);
+    double* sources = count > onStack ? heapRows.data() : stackRows;
+    std::fill(sources, sources + size_t{count} * (mixBlock + 2), 0.0);
     // Shortcut: each sample's outputs are a function of that sample's sources alone. A block
     // whose sources all repeat the last sources mixed (bit for bit, channel by channel) repeats
     // the last outputs.
-    std::vector<double> lastSources(count);
-    std::vector<double> lastOutputs(count);
+    double* lastSources = sources + size_t{count} * mixBlock;
+    double* lastOutputs = lastSources + count;
     bool haveLast = false;
     for (uint32_t n0 = 0; n0 < length; n0 += mixBlock) {
         const uint32_t m = std::min(mixBlock, length - n0);
         for (uint32_t s = 0; s < count; s++) {
-            std::copy(channels[s] + n0, channels[s] + n0 + m, sources.data() + s * mixBlock);
+            std::copy(channels[s] + n0, channels[s] + n0 + m, sources + s * mixBlock);
         }
         if (haveLast && subnormals::ShortcutsEnabled()) {
             bool repeats = true;
             for (uint32_t s = 0; s < count && repeats; s++) {
-                repeats = subnormals::AllSame(sources.data() + s * mixBlock, 0, m, lastSources[s]);
+                repeats = subnormals::AllSame(sources + s * mixBlock, 0, m, lastSources[s]);
             }
             if (repeats) {
                 for (uint32_t i = 0; i < count; i++) {
@@ -492,7 +498,7 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
                 continue;
             }
         }
-        CIHEAR_TALLY(count * subnormals::InRange(sources.data(), 0, int64_t(count) * mixBlock));
+        CIHEAR_TALLY(count * subnormals::InRange(sources, 0, int64_t(count) * mixBlock));
         for (uint32_t i = 0; i < count; i++) {
             double* y = channels[i] + n0;
             uint32_t j = 0;
@@ -500,7 +506,7 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
                 Vec acc[firVectors] = {};
                 for (uint32_t s = 0; s < count; s++) {
                     const double weight = w[s > i ? s - i : i - s];
-                    const double* src = sources.data() + s * mixBlock + j;
+                    const double* src = sources + s * mixBlock + j;
 #pragma GCC unroll 8
                     for (uint32_t v = 0; v < firVectors; v++) {
                         Vec sv;

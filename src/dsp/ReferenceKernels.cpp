@@ -19,35 +19,43 @@ const uint32_t halfWindow = 250;
 
 }  // namespace
 
+// The tap loop of Convolve at one output sample n >= numTaps.
+double Tap(const double* h, const double* x, uint32_t n) {
+    double acc = 0.0;
+    for (uint32_t k = 0; k < numTaps; k++) {
+        acc = x[n - k] * h[k] + acc;
+    }
+    return acc;
+}
+
 void Convolve(const double* h, const double* x, double* y, uint32_t length) {
     for (uint32_t n = 0; n < numTaps && n < length; n++) {
         y[n] = 0.0;
     }
     for (uint32_t n = numTaps; n < length; n++) {
-        double acc = 0.0;
-        for (uint32_t k = 0; k < numTaps; k++) {
-            acc = x[n - k] * h[k] + acc;
-        }
-        y[n] = acc;
+        y[n] = Tap(h, x, n);
     }
 }
 
 void ConvolveAdd(const double* h, const double* x, double* sum, uint32_t length) {
-    std::vector<double> y(length);
-    Convolve(h, x, y.data(), length);
-    for (uint32_t n = 0; n < length; n++) {
-        sum[n] = sum[n] + y[n];
+    // The first numTaps outputs are 0, which are added too.
+    for (uint32_t n = 0; n < numTaps && n < length; n++) {
+        sum[n] = sum[n] + 0.0;
+    }
+    for (uint32_t n = numTaps; n < length; n++) {
+        sum[n] = sum[n] + Tap(h, x, n);
     }
 }
 
 void QuadratureMagnitude(const double* hs, const double* hc, const double* x, double* env,
                          uint32_t length) {
-    std::vector<double> s(length);
-    std::vector<double> c(length);
-    Convolve(hs, x, s.data(), length);
-    Convolve(hc, x, c.data(), length);
-    for (uint32_t n = 0; n < length; n++) {
-        env[n] = std::sqrt(s[n] * s[n] + c[n] * c[n]);
+    for (uint32_t n = 0; n < numTaps && n < length; n++) {
+        env[n] = 0.0;
+    }
+    for (uint32_t n = numTaps; n < length; n++) {
+        const double s = Tap(hs, x, n);
+        const double c = Tap(hc, x, n);
+        env[n] = std::sqrt(s * s + c * c);
     }
 }
 
@@ -89,7 +97,10 @@ void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
 void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length) {
     // One sample of every channel at a time: its sources are kept aside while the channels'
     // samples are overwritten with their sums.
-    std::vector<double> column(count);
+    // The sources on the stack for every channel count the parameters allow (no allocation).
+    double stackColumn[64];
+    std::vector<double> heapColumn(count > 64 ? count : 0);
+    double* column = count > 64 ? heapColumn.data() : stackColumn;
     for (uint32_t j = 0; j < length; j++) {
         for (uint32_t s = 0; s < count; s++) {
             column[s] = channels[s][j];

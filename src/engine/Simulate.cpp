@@ -1,5 +1,6 @@
 // The one path from samples to the simulated output, for the library and the command line.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 
@@ -46,8 +47,36 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
         length, [&input] { return std::move(input); }, settings, options);
 }
 
+// Options::live: the stream over the whole signal, then its tail.
+cihear::Result SimulateLive(const BlockSimulation::Loader& load, const cihear::Settings& settings,
+                            const cihear::Options& options) {
+    cihear::Result result;
+    std::unique_ptr<Signal> input = load();
+    if (!input) {
+        throw BlockSimulation::LoadFailed();
+    }
+    cihear::StreamOptions streamOptions;
+    streamOptions.seed = options.seed;
+    streamOptions.inputGain = options.inputGain;
+    streamOptions.outputGain = options.outputGain;
+    cihear::Stream stream(settings, streamOptions);
+    const size_t length = input->GetLength();
+    result.output.resize(length + stream.Latency());
+    stream.Process(input->GetSamples(), length, result.output.data());
+    input.reset();
+    stream.Flush(result.output.data() + length);
+    if (options.inspect) {
+        result.inspection.design = cihear::Describe(settings);
+        result.inspection.channels = settings.n_inserted_ch;
+    }
+    return result;
+}
+
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
                                const cihear::Settings& settings, const cihear::Options& options) {
+    if (options.live) {
+        return SimulateLive(load, settings, options);
+    }
     cihear::Result result;
     std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
@@ -103,6 +132,10 @@ Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const 
         result.status = {Status::kBadInput, "seed = " + std::to_string(*options.seed) +
                                                 " is out of range; accepted: 0 to " +
                                                 std::to_string(kMaxSeed)};
+        return result;
+    }
+    if (options.live && !(std::isfinite(options.inputGain) && std::isfinite(options.outputGain))) {
+        result.status = {Status::kBadInput, "the input and output gains must be finite numbers"};
         return result;
     }
     try {

@@ -9,6 +9,7 @@
 #include "dsp/Parallel.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
+#include "sim/BandLayout.h"
 #include "sim/Selection.h"
 
 void Analyzer::N_of_M() {
@@ -63,27 +64,11 @@ void Analyzer::N_of_M() {
 }
 
 double Analyzer::InteractionCoeff() {
-    const uint32_t n = ChannelCount();
-    if (n > 1) {
-        // Distance between adjacent inserted electrodes, in mm.
-        const double d = parameters->length_ci->GetValue() / (n - 1);
-        return std::exp(-d / parameters->interact_decay->GetValue());
-    }
-    return 0.001;
+    return InteractionFactor(parameters);
 }
 
 std::vector<double> Analyzer::InteractionWeights() {
-    const uint32_t n = ChannelCount();
-    const double k = InteractionCoeff();
-    // w[d] = k^d by repeated multiplication.
-    std::vector<double> w(n);
-    if (n > 0) {
-        w[0] = 1.0;
-    }
-    for (uint32_t d = 1; d < n; d++) {
-        w[d] = w[d - 1] * k;
-    }
-    return w;
+    return ::InteractionWeights(InteractionFactor(parameters), ChannelCount());
 }
 
 void Analyzer::InteractionChannels() {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -83,6 +84,14 @@ public:
     }
 
     uint64_t Next() const { return next; }
+
+    // Back to the state after construction, in the room already reserved.
+    void Reset() {
+        pushed = marked = next = base = 0;
+        count = 0;
+        x.clear();
+        marks.clear();
+    }
 
     // The positions whose pulses are known once `total` samples have been pushed:
     // [next, ReadyAt(total)).

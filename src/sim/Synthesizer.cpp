@@ -28,19 +28,7 @@ Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate, Rando
 
     double fLow;
     double fHigh;
-    if (parameters->freq_shift->GetValue()) {
-        // Synthesise at the place frequencies of the electrodes: x is the insertion depth in mm
-        // (electrode spacing times inserted channels), and the bands run from the place
-        // frequency at that depth up to 9900 Hz.
-        const double x =
-            n * (parameters->length_ci->GetValue() / parameters->n_chan_ci->GetValue());
-        fLow = std::exp(9.21 - x * 0.13);
-        fHigh = 9900.0;
-    } else {
-        // The analysis bands.
-        fLow = ImplantLowFrequency(parameters);
-        fHigh = parameters->f_max->GetValue();
-    }
+    SynthesisRange(parameters, &fLow, &fHigh);
     CalculateFiltersFreq(fLow, fHigh, static_cast<int>(n), lowFreq.get(), highFreq.get(),
                          centerFreq.get(), bandwidth.get());
 

@@ -1,0 +1,57 @@
+#include "stages/Carriers.h"
+
+#include <cmath>
+
+#include "dsp/Kernels.h"
+#include "sim/Synthesizer.h"
+
+namespace stages {
+
+RandomState ChannelRandomState(const std::optional<int64_t>& seed, uint32_t channel) {
+    // SplitMix64 of the seed (or a value no seed gives) and the channel: well-spread seeds of
+    // SeededRandomState, one per channel.
+    uint64_t z = (seed ? static_cast<uint64_t>(*seed) + 1 : 0) * 0x100000000ULL + channel;
+    z += 0x9e3779b97f4a7c15ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return SeededRandomState(static_cast<int64_t>(z % (uint64_t{cihear::kMaxSeed} + 1)));
+}
+
+Carriers::Carriers(const Plan& plan, const std::optional<int64_t>& seed, uint32_t maxBlock)
+    : plan(plan), channels(plan.channels) {
+    for (uint32_t i = 0; i < plan.channels; i++) {
+        channels[i].start = ChannelRandomState(seed, i);
+        channels[i].state = channels[i].start;
+        channels[i].noise.assign(maxBlock, 0.0);
+    }
+}
+
+void Carriers::Reset() {
+    for (Channel& c : channels) {
+        c.state = c.start;
+        c.noiseEnergy = 0.0;
+        c.pulseEnergy = 0.0;
+    }
+}
+
+void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, double* modulated) {
+    Channel& c = channels[i];
+    double* nz = c.noise.data();
+    kernels::Randn(c.state, nz, k);
+    double en = c.noiseEnergy;
+    double ep = c.pulseEnergy;
+    for (uint32_t j = 0; j < k; j++) {
+        en = en + nz[j] * nz[j];
+        ep = ep + p[j] * p[j];
+        // A train without pulses so far gets no part of the carrier (Synthesizer's rule).
+        const double g = ep > 0.0 ? std::sqrt(en / ep) : 0.0;
+        p[j] = p[j] * g;
+    }
+    c.noiseEnergy = en;
+    c.pulseEnergy = ep;
+    // The gain is in the pulses already: times 1 leaves them as they are.
+    Synthesizer::Modulate(env, nz, p, 1.0, plan.synchronization, modulated, k);
+}
+
+}  // namespace stages
