@@ -121,8 +121,8 @@ void LiveRun::PrintStatus(std::ostream& out) {
     std::ostringstream line;
     line << std::fixed << std::setprecision(1) << "latency " << stream + converters + device
          << " ms (stream " << stream << ", converters " << converters << ", device " << device
-         << ") | load " << load << " % (peak " << peak << " %) | xruns "
-         << backend->Xruns() + c.underflows.load() << " | clipped " << c.clipped.load() << " | "
+         << ") | load " << load << " % (peak " << peak << " %) | xruns " << backend->Xruns()
+         << " reported, " << c.underflows.load() << " own | clipped " << c.clipped.load() << " | "
          << (processor->Bypass() ? "original" : "simulation");
     if (inPlace) {
         out << "\r" << line.str() << "\x1b[K" << std::flush;

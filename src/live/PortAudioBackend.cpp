@@ -86,8 +86,11 @@ public:
             return false;
         }
         const PaDeviceIndex output = FindDevice(r.outputDevice, false, error);
+        if (output == paNoDevice) {
+            return false;
+        }
         const PaDeviceIndex input = r.input ? FindDevice(r.inputDevice, true, error) : paNoDevice;
-        if (output == paNoDevice || (r.input && input == paNoDevice)) {
+        if (r.input && input == paNoDevice) {
             return false;
         }
         const PaDeviceInfo* outInfo = Pa_GetDeviceInfo(output);

@@ -9,10 +9,13 @@ namespace live {
 
 namespace {
 
-// Seconds of silence run at construction: the first to settle the converters, the rest to find
-// how late their output comes.
+// Silence run at construction: one second in a single block, which makes the converters
+// reserve all the memory they will ever hold (they never allocate again), then a while to settle
+// them and a while to find how late their output comes. That lag varies over a pattern that
+// recurs only slowly, by a few frames over minutes: a margin covers it.
 const double kSettleSeconds = 0.5;
-const double kMeasureSeconds = 2;
+const double kMeasureSeconds = 5;
+const int64_t kMarginFrames = 16;
 // A change of the original's share (space, --bypass) fades over this many samples (10 ms).
 const double kFadeSamples = 200;
 // The recording rings hold this many seconds: the writer thread empties them far more often.
@@ -53,35 +56,42 @@ Processor::~Processor() = default;
 
 void Processor::Calibrate() {
     const size_t n = config.period;
+    const auto rate = static_cast<size_t>(config.deviceRate);
     const auto calls = [&](double seconds) {
         return std::max<size_t>(64, static_cast<size_t>(seconds * config.deviceRate / n) + 1);
     };
     const size_t settle = calls(kSettleSeconds), total = settle + calls(kMeasureSeconds);
-    // Generous room for the bursts while they are measured; the blocks are then sized to them.
-    const size_t room = 16 * n + 65536;
-    block.assign(room, 0.0f);
-    converted.assign(room, 0.0f);
-    const std::vector<float> silence(n, 0.0f);
-    int64_t produced = 0, lag = 0, maxLag = std::numeric_limits<int64_t>::min();
+    // Room for the second in one block, and for the bursts while they are measured.
+    block.assign(4 * rate + 65536, 0.0f);
+    converted.assign(4 * rate + 65536, 0.0f);
+    const std::vector<float> silence(std::max(n, rate), 0.0f);
+    const size_t first = fromDevice
+                             ? fromDevice->Process(silence.data(), rate, block.data(), block.size())
+                             : cihear::kOutputRate;
+    int64_t produced = static_cast<int64_t>(
+        toDevice.Process(block.data(), first, converted.data(), converted.size()));
+    int64_t lag = 0, maxLag = std::numeric_limits<int64_t>::min();
     size_t maxBlock = 0, maxConverted = 0;
     for (size_t k = 0; k < total; k++) {
         const size_t m = NextInput(silence.data(), n);
         std::fill(block.begin(), block.begin() + m, 0.0f);
         const size_t out = toDevice.Process(block.data(), m, converted.data(), converted.size());
         produced += static_cast<int64_t>(out);
-        lag = static_cast<int64_t>((k + 1) * n) - produced;
+        lag = static_cast<int64_t>(rate + (k + 1) * n) - produced;
         if (k >= settle) {
             maxLag = std::max(maxLag, lag);
         }
         maxBlock = std::max(maxBlock, m);
         maxConverted = std::max(maxConverted, out);
     }
-    queueFrames = static_cast<size_t>(std::max<int64_t>(0, maxLag));
+    queueFrames = static_cast<size_t>(std::max<int64_t>(0, maxLag + kMarginFrames));
     block.assign(2 * maxBlock + 1024, 0.0f);
     converted.assign(2 * maxConverted + 1024, 0.0f);
     in20.assign(block.size(), 0.0);
     out20.assign(block.size(), 0.0);
     queue.assign(queueFrames + 2 * n + converted.size(), 0.0f);
+    // The file starts at its beginning after the silence.
+    playAt = 0;
     // As if the queue had started with queueFrames samples of silence.
     queueHeld = static_cast<size_t>(static_cast<int64_t>(queueFrames) - lag);
     queueRead = 0;

@@ -1,0 +1,154 @@
+// The live program's processing without devices: no allocation in the callback, the latency it
+// reports against the delay it has, and the converters' quality.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "CountingMalloc.h"
+#include "live/Converter.h"
+#include "live/Processor.h"
+
+namespace {
+
+struct Case {
+    double rate;
+    size_t period;
+    bool play;
+};
+
+std::string Name(const testing::TestParamInfo<Case>& info) {
+    return std::to_string(static_cast<int>(info.param.rate)) + "Hz_" +
+           std::to_string(info.param.period) + (info.param.play ? "_play" : "_input");
+}
+
+class ProcessorTest : public testing::TestWithParam<Case> {
+protected:
+    live::ProcessorConfig Config(const std::vector<float>* play) const {
+        live::ProcessorConfig c;
+        c.deviceRate = GetParam().rate;
+        c.period = GetParam().period;
+        c.play = GetParam().play ? play : nullptr;
+        return c;
+    }
+};
+
+// Speech-like input: a few partials under an envelope, loud enough to clip now and then.
+std::vector<float> Signal(size_t n, double rate) {
+    std::vector<float> x(n);
+    for (size_t i = 0; i < n; i++) {
+        const double t = i / rate;
+        x[i] = static_cast<float>(
+            0.8 * std::sin(2 * M_PI * 3 * t) *
+            (std::sin(2 * M_PI * 220 * t) + 0.5 * std::sin(2 * M_PI * 1900 * t)));
+    }
+    return x;
+}
+
+TEST_P(ProcessorTest, CallbackAllocatesNothing) {
+    const std::vector<float> file = Signal(20000, 20000);
+    live::ProcessorConfig config = Config(&file);
+    config.recordInput = config.recordOutput = true;
+    config.mix = 0.3;
+    live::Processor processor(config);
+    const size_t n = config.period;
+    const std::vector<float> in = Signal(n * 400, config.deviceRate);
+    std::vector<float> out(n);
+    const uint64_t before = MallocCount();
+    for (size_t k = 0; k < 400; k++) {
+        processor.Process(in.data() + k * n, out.data(), n);
+        if (k == 200) {
+            processor.SetBypass(true);
+        }
+    }
+    EXPECT_EQ(MallocCount() - before, 0u);
+    EXPECT_EQ(processor.Counters().underflows.load(), 0u);
+    // The counter is live: the setup itself allocates.
+    std::vector<float> probe(1);
+    EXPECT_GT(MallocCount(), before);
+}
+
+// With the original passed through (the stream's latency still applied), an impulse comes out
+// LatencyFrames() later, to within the converters' minimum-phase peak offset (under 0.1 ms).
+TEST_P(ProcessorTest, ImpulseArrivesAfterTheReportedLatency) {
+    if (GetParam().play) {
+        GTEST_SKIP() << "the device input's path";
+    }
+    live::ProcessorConfig config = Config(nullptr);
+    config.bypass = true;
+    live::Processor processor(config);
+    const size_t n = config.period, calls = 2 * config.deviceRate / n;
+    const size_t at = n * 10 + 7;
+    std::vector<float> in(n * calls, 0.0f), out(n * calls);
+    in[at] = 1;
+    for (size_t k = 0; k < calls; k++) {
+        processor.Process(in.data() + k * n, out.data() + k * n, n);
+    }
+    size_t peak = 0;
+    for (size_t i = 0; i < out.size(); i++) {
+        peak = std::fabs(out[i]) > std::fabs(out[peak]) ? i : peak;
+    }
+    EXPECT_GT(std::fabs(out[peak]), 0.1);
+    EXPECT_NEAR(double(peak - at), double(processor.LatencyFrames()), 1 + config.deviceRate / 1e4);
+    EXPECT_EQ(processor.Counters().underflows.load(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, ProcessorTest,
+                         testing::Values(Case{48000, 256, false}, Case{48000, 256, true},
+                                         Case{44100, 128, false}, Case{44100, 512, true},
+                                         Case{96000, 64, false}, Case{22050, 1024, false}),
+                         Name);
+
+// The amplitude of a sine of frequency f in y (least squares), and what is left besides it.
+void Fit(const std::vector<float>& y, double f, double rate, double& amplitude, double& rest) {
+    double cc = 0, ss = 0, cs = 0, yc = 0, ys = 0, yy = 0;
+    for (size_t i = 0; i < y.size(); i++) {
+        const double c = std::cos(2 * M_PI * f * i / rate), s = std::sin(2 * M_PI * f * i / rate);
+        cc += c * c, ss += s * s, cs += c * s, yc += y[i] * c, ys += y[i] * s,
+            yy += double(y[i]) * y[i];
+    }
+    const double det = cc * ss - cs * cs;
+    const double a = (yc * ss - ys * cs) / det, b = (ys * cc - yc * cs) / det;
+    amplitude = std::hypot(a, b);
+    rest = std::sqrt(std::max(0.0, yy - (a * yc + b * ys)) / y.size()) * std::sqrt(2.0);
+}
+
+// A sine through one converter, its settled part.
+std::vector<float> Convert(double from, double to, double f) {
+    live::Converter converter(from, to);
+    const size_t n = static_cast<size_t>(from);  // one second
+    std::vector<float> x(n), y(4 * n);
+    for (size_t i = 0; i < n; i++) {
+        x[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * f * i / from));
+    }
+    const size_t m = converter.Process(x.data(), n, y.data(), y.size());
+    const size_t skip = static_cast<size_t>(0.1 * to);
+    return std::vector<float>(y.begin() + skip, y.begin() + std::max(m, skip + 1000) - 200);
+}
+
+// 20 Hz - 9 kHz within 0.1 dB both ways; aliases (down) and images (up) of anything that would
+// land in that band below -90 dB.
+TEST(ConverterTest, BandUntouchedAndAliasesAndImagesBelow90dB) {
+    for (double device : {44100.0, 48000.0}) {
+        for (double f : {20.0, 100.0, 1000.0, 4000.0, 8000.0, 9000.0}) {
+            for (const auto& [from, to] :
+                 {std::make_pair(device, 20000.0), std::make_pair(20000.0, device)}) {
+                double amplitude, rest;
+                Fit(Convert(from, to, f), f, to, amplitude, rest);
+                EXPECT_LT(std::fabs(20 * std::log10(amplitude / 0.5)), 0.1)
+                    << from << " -> " << to << " at " << f << " Hz";
+                EXPECT_LT(20 * std::log10(rest / 0.5), -90) << "images at " << f << " Hz";
+            }
+        }
+        for (double f : {11000.0, 13000.0, 16000.0, 19000.0, 21000.0}) {
+            double amplitude, rest;
+            const std::vector<float> y = Convert(device, 20000, f);
+            Fit(y, 20000 - f, 20000, amplitude, rest);
+            EXPECT_LT(20 * std::log10(std::max(amplitude, 1e-12) / 0.5), -90)
+                << "alias of " << f << " Hz at " << device;
+        }
+    }
+}
+
+}  // namespace
