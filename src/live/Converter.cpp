@@ -10,7 +10,7 @@ Converter::Converter(double from, double to) {
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_ROLLOFF_SMALL);
     quality.precision = 16;
     quality.phase_response = 0;  // minimum phase
-    quality.passband_end = 0.9;
+    quality.passband_end = 0.87;
     quality.stopband_begin = 1.1;
     soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
     runtime.log2_min_dft_size = 8;

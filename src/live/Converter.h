@@ -8,10 +8,11 @@ struct soxr;
 namespace live {
 
 // A sample-rate converter for a stream of mono float samples (libsoxr), at a quality that
-// leaves 20 Hz - 9 kHz untouched: pass band to 0.9 of the lower rate's Nyquist frequency
-// (9 kHz at 20000 Hz) with less than 0.01 dB of roll-off, stop band from 1.1 of it (11 kHz,
-// so that aliases and images land above 9 kHz), 16 bits of precision (about -96 dB), minimum
-// phase and the smallest transform sizes, which give the least buffering.
+// leaves 20 Hz - 9 kHz untouched: 0 dB to 0.87 of the lower rate's Nyquist frequency (8.7 kHz
+// at 20000 Hz) and less than 0.04 dB down at 9 kHz, stop band from 1.1 of it (11 kHz, so that
+// aliases and images land above 9 kHz), 16 bits of precision (about -96 dB), minimum phase and
+// the smallest transform sizes, which give the least buffering. (A pass band to 0.88 or more
+// needs longer transforms: twice the delay at 48000 Hz.)
 class Converter {
 public:
     // Throws std::runtime_error when libsoxr refuses the rates.
