@@ -3,6 +3,7 @@
 #include <cihear/cihear.h>
 
 #include <iomanip>
+#include <iostream>
 #include <sstream>
 
 #include "app/cli.h"
@@ -63,6 +64,9 @@ bool LiveRun::Open(std::string& error) {
     if (!applied.ok()) {
         error = applied.errors[0].text;
         return false;
+    }
+    for (const cihear::Message& warning : applied.warnings) {
+        std::cerr << "cihear-live: warning: " << warning.text << std::endl;
     }
     if (!options.play.empty() && !LoadPlay(error)) {
         return false;
