@@ -107,8 +107,8 @@ struct Status {
 constexpr int64_t kMaxSeed = 2147483643;
 
 // The output gain of a stream by default: speech at -20 dBFS RMS in comes out at about
-// -19 dBFS RMS at the default settings (examples/speech.wav, cihear_stream_bench).
-constexpr double kStreamOutputGain = 2.0;
+// -20 dBFS RMS at the default settings (examples/speech.wav, cihear_stream_bench).
+constexpr double kStreamOutputGain = 1.5;
 
 struct Options {
     std::optional<int64_t> seed;

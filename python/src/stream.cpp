@@ -133,14 +133,14 @@ void RegisterStream(py::module_& m) {
     const py::object warning = m.attr("CascadeWarning");
     py::class_<PyStream>(
         m, "Stream",
-        R"(Stream(*, seed=None, input_gain=1.0, output_gain=2.0, stacklevel=1, **parameters)
+        R"(Stream(*, seed=None, input_gain=1.0, output_gain=1.5, stacklevel=1, **parameters)
 
 The simulation as a causal stream at OUTPUT_RATE Hz, for sound that arrives in blocks. The
 parameters are those of simulate(), validated as strictly. process(block) takes any number of
 samples at OUTPUT_RATE Hz and returns as many, delayed by `latency` samples against simulate();
 flush() returns the last `latency` samples. The input is not peak-normalised but multiplied by
-input_gain; the output is the channels' sum times output_gain (2.0 puts speech at -20 dBFS RMS
-in at about -19 dBFS RMS out), clamped to [-1, 1] (`clipped` counts the clamped samples). Each
+input_gain; the output is the channels' sum times output_gain (1.5 puts speech at -20 dBFS RMS
+in at about -20 dBFS RMS out), clamped to [-1, 1] (`clipped` counts the clamped samples). Each
 channel's noise comes from its own sequence (set by seed), and each pulse train's gain from the
 energies since the start. simulate(x, OUTPUT_RATE, live=True, ...) equals process(x) followed
 by flush().)")

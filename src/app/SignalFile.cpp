@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Global.h"
 #include "app/cli.h"
 #include "dsp/BlockResampler.h"
 #include "dsp/Parallel.h"

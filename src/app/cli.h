@@ -24,7 +24,7 @@ struct CliOptions : cihear::Settings {
 int cliMain(int argc, char* argv[]);
 
 // Loads a 16-bit PCM WAV file, mono or stereo (mixed to mono), as a new signal owned by the
-// caller, converted to gInternalSampleRate when the file has another rate. On failure prints an
+// caller, converted to cihear::kOutputRate when the file has another rate. On failure prints an
 // "error: " line to standard error and returns null.
 Signal* read(const char* name);
 
@@ -37,10 +37,10 @@ struct OpenedInput {
 bool OpenInput(const char* name, OpenedInput& input);
 std::unique_ptr<Signal> LoadInput(OpenedInput& input);
 
-// Writes count samples as a 16-bit mono WAV file at gInternalSampleRate, like save.
+// Writes count samples as a 16-bit mono WAV file at cihear::kOutputRate, like save.
 bool SaveSamples(const double* samples, uint32_t count, const char* name);
 
-// Writes signal as a 16-bit mono WAV file at gInternalSampleRate, whatever the signal's own
+// Writes signal as a 16-bit mono WAV file at cihear::kOutputRate, whatever the signal's own
 // rate. The file appears complete or not at all: on failure an existing file of that name is
 // left as it was, an "error: " line goes to standard error and the result is false.
 bool save(Signal* signal, const char* name);

@@ -10,7 +10,7 @@
 //
 // It owns nothing and has no virtual destructor; the destructor is protected so that a design
 // can only be deleted through its own (final) class.
-class FilterFIR : public Filter {
+class FilterFIR {
 public:
     static constexpr uint32_t num_taps = 100;
 
@@ -19,7 +19,7 @@ public:
 
     // A new signal of the input's length and rate; the first num_taps samples are 0 and the
     // band lags the input by 50 samples.
-    Signal* Run(Signal* input) override;
+    Signal* Run(Signal* input);
 
     // Scales the taps to unit amplitude gain at center_freq, measured on a test tone. Taps
     // whose test response carries no energy are left as they are.

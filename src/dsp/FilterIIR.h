@@ -8,14 +8,14 @@
 // Recursive filter engine: a direct-form I difference equation with num_coeffs feed-forward
 // (b) and feedback (a) coefficients. The designs below fill the coefficients once, in their
 // constructors; Run keeps no state, so one filter may serve many signals in turn.
-class FilterIIR : public Filter {
+class FilterIIR {
 public:
     FilterIIR(const FilterIIR&) = delete;
     FilterIIR& operator=(const FilterIIR&) = delete;
     virtual ~FilterIIR() = default;
 
     // A new signal of the input's length and rate; the first num_coeffs samples are 0.
-    Signal* Run(Signal* input) override;
+    Signal* Run(Signal* input);
 
     // The difference equation over raw arrays: y[0..num_coeffs-1] = 0, then for each later n,
     // acc = b[0]*x[n] followed by acc = (b[k]*x[n-k] - a[k]*y[n-k]) + acc for k = 1, 2, ...

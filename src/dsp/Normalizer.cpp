@@ -14,12 +14,20 @@ Signal* Normalizer::Run(Signal* input) {
 }
 
 void Normalizer::Normalize(const double* x, double* y, uint64_t length) {
+    ScaleToPeak(x, y, length, Peak(x, length));
+}
+
+double Normalizer::Peak(const double* x, uint64_t length) {
     double peak = 0.0;
     for (uint64_t i = 0; i < length; i++) {
         if (std::fabs(x[i]) > peak) {
             peak = std::fabs(x[i]);
         }
     }
+    return peak;
+}
+
+void Normalizer::ScaleToPeak(const double* x, double* y, uint64_t length, double peak) {
     if (peak == 0.0) {
         std::fill(y, y + length, 0.0);
         return;

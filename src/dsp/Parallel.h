@@ -110,25 +110,21 @@ void For(unsigned threads, uint32_t count, F&& body) {
 }
 
 // body(i) for every i in [0, count) in parallel as For does, and finish(i) after body(i), one
-// index at a time in increasing order (for sums whose order of additions is fixed). At most
-// `threads` bodies are finished and waiting for their turn at any time.
+// index at a time in increasing order (for sums whose order of additions is fixed): the indices
+// go in rounds of as many as there are threads, each round's bodies on the team and then its
+// finishes on the calling thread, so at most `threads` bodies are finished and waiting. A
+// failing body stops the loop before its round's finishes.
 template <typename F, typename G>
 void ForOrdered(unsigned threads, uint32_t count, F&& body, G&& finish) {
-    Errors errors;
-    std::atomic<uint32_t> turn(0);
-    For(threads, count, [&](uint32_t i) {
-        errors.Run([&] { body(i); });
-        // Index i is taken only after every smaller one, whose thread is never waiting for a
-        // larger one: the turn always comes.
-        while (turn.load(std::memory_order_acquire) != i) {
-            std::this_thread::yield();
+    Team team(threads < count ? threads : count);
+    const uint32_t size = team.Size();
+    for (uint32_t first = 0; first < count; first += size) {
+        const uint32_t round = count - first < size ? count - first : size;
+        team.For(round, [&](uint32_t k) { body(first + k); });
+        for (uint32_t i = first; i < first + round; i++) {
+            finish(i);
         }
-        if (!errors.Failed()) {
-            errors.Run([&] { finish(i); });
-        }
-        turn.store(i + 1, std::memory_order_release);
-    });
-    errors.Rethrow();
+    }
 }
 
 }  // namespace parallel

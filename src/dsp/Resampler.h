@@ -15,14 +15,14 @@
 //
 // A conversion that cannot be carried out (a rate of 0 on either side, or a held signal that
 // would not fit 32-bit lengths and rates) yields an empty signal (length 0, rate 0).
-class Resampler final : SimpleDSP {
+class Resampler final {
 public:
     Resampler() = default;
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
     // A copy of input.
-    Signal* Run(Signal* input) override;
+    Signal* Run(Signal* input);
     virtual ~Resampler() = default;
     // input at the given rate: upsampled, downsampled, or copied (not normalised) when the
     // rates are already equal.

@@ -1,37 +1,30 @@
-// The design of a simulation (bands, filters, current spread) read from its own objects, and
-// the pass bands measured from the filters' frequency responses.
+// The design of a simulation (bands, filters, current spread) as its plan holds it, and the pass
+// bands measured from the filters' frequency responses.
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <memory>
 
-#include "dsp/FilterIIR.h"
-#include "dsp/HilbertFIR_Detector.h"
-#include "dsp/RectLP_IIR_Detector.h"
-#include "dsp/gasdev.h"
 #include "engine/Engine.h"
 #include "params/Parameters.h"
-#include "sim/Simulator.h"
+#include "stages/Plan.h"
 
 namespace {
 
 const double pi = 3.14159265358979323846;
 
-cihear::Filter Coefficients(const FilterIIR& f) {
-    const uint32_t n = f.GetNumCoeffs();
-    return {std::vector<double>(f.GetB(), f.GetB() + n),
-            std::vector<double>(f.GetA(), f.GetA() + n)};
+cihear::Filter Coefficients(const stages::Recursive& f) {
+    return {f.b, f.a};
 }
 
-cihear::Filter Coefficients(const FilterFIR& f) {
-    return {std::vector<double>(f.GetCoeffs(), f.GetCoeffs() + FilterFIR::num_taps), {}};
+cihear::Filter Coefficients(const stages::Taps& taps) {
+    return {std::vector<double>(taps.begin(), taps.end()), {}};
 }
 
-std::vector<cihear::Band> Bands(const double* low, const double* high, const double* center,
-                                const double* bandwidth, size_t n) {
-    std::vector<cihear::Band> bands(n);
-    for (size_t i = 0; i < n; i++) {
-        bands[i] = {low[i], high[i], center[i], bandwidth[i]};
+std::vector<cihear::Band> Bands(const stages::Bands& b) {
+    std::vector<cihear::Band> bands(b.low.size());
+    for (size_t i = 0; i < bands.size(); i++) {
+        bands[i] = {b.low[i], b.high[i], b.center[i], b.width[i]};
     }
     return bands;
 }
@@ -55,47 +48,78 @@ double Magnitude(const cihear::Filter& filter, double f, double fs) {
     return std::abs(h);
 }
 
-// The band where |H| stays within 3 dB of its peak: the peak is found on a 1 Hz grid, each edge
-// by walking outward to the first grid point below the level and bisecting to 0.001 Hz.
-cihear::Band Measure(const cihear::Filter& filter, double fs) {
+// The largest |H| on the 1 Hz grid of [0, nyquist], and where: the grid is searched only
+// within a step of the largest value of a 20 Hz grid near the band (the filters of a band pass
+// one main lobe, far wider than 20 Hz, so the peak lies between the coarse maximum's
+// neighbours).
+std::pair<double, double> GridPeak(const cihear::Filter& filter, double fs, double from,
+                                   double to) {
     const double nyquist = fs / 2.0;
-    double peakF = 0.0;
+    double coarseF = 0.0;
     double peak = -1.0;
-    for (double f = 0.0; f <= nyquist; f += 1.0) {
+    const double step = 20.0;
+    for (double f = std::floor(std::max(0.0, from) / step) * step; f <= std::min(to, nyquist);
+         f += step) {
+        const double m = Magnitude(filter, f, fs);
+        if (m > peak) {
+            peak = m;
+            coarseF = f;
+        }
+    }
+    double peakF = coarseF;
+    peak = -1.0;
+    for (double f = std::max(0.0, coarseF - step); f <= std::min(nyquist, coarseF + step);
+         f += 1.0) {
         const double m = Magnitude(filter, f, fs);
         if (m > peak) {
             peak = m;
             peakF = f;
         }
     }
-    const double level = peak / std::sqrt(2.0);
-    const auto edge = [&](double step, double limit) {
-        double inside = peakF;
-        double f = peakF;
-        while ((step > 0 ? f + step <= limit : f + step >= limit) &&
-               Magnitude(filter, f + step, fs) >= level) {
-            f += step;
-            inside = f;
-        }
-        double outside = std::clamp(inside + step, 0.0, nyquist);
-        if (Magnitude(filter, outside, fs) >= level) {
-            return outside;  // the band reaches 0 Hz or the Nyquist frequency
-        }
-        for (int i = 0; i < 40; i++) {
-            const double mid = (inside + outside) / 2.0;
-            (Magnitude(filter, mid, fs) >= level ? inside : outside) = mid;
-        }
-        return inside;
-    };
-    const double low = edge(-1.0, 0.0);
-    const double high = edge(1.0, nyquist);
-    return {low, high, std::sqrt(low * high), high - low};
+    return {peakF, peak};
 }
 
-std::vector<cihear::Band> MeasureAll(const std::vector<cihear::Filter>& filters, double fs) {
+// Where |H| falls below level going from peakF toward limit (|H| falls monotonically away from
+// the peak): the limit itself when it does not, else a bracket widened by doubling steps and
+// bisected.
+double Edge(const cihear::Filter& filter, double fs, double peakF, double level, double limit) {
+    if (Magnitude(filter, limit, fs) >= level) {
+        return limit;  // the band reaches 0 Hz or the Nyquist frequency
+    }
+    const double direction = limit > peakF ? 1.0 : -1.0;
+    double inside = peakF;
+    double outside = limit;
+    for (double step = 1.0; std::fabs(limit - peakF) > step; step *= 2.0) {
+        const double f = peakF + direction * step;
+        if (Magnitude(filter, f, fs) < level) {
+            outside = f;
+            break;
+        }
+        inside = f;
+    }
+    while (std::fabs(outside - inside) > 1e-7) {
+        const double mid = (inside + outside) / 2.0;
+        (Magnitude(filter, mid, fs) >= level ? inside : outside) = mid;
+    }
+    return inside;
+}
+
+// The band where |H| stays within 3 dB of its peak, for a filter of the nominal band
+// [low, high]: the peak on the 1 Hz grid, each edge within 1e-7 Hz.
+cihear::Band Measure(const cihear::Filter& filter, double fs, double low, double high) {
+    const double nyquist = fs / 2.0;
+    const auto [peakF, peak] = GridPeak(filter, fs, low - 400.0, high + 400.0);
+    const double level = peak / std::sqrt(2.0);
+    const double lowEdge = Edge(filter, fs, peakF, level, 0.0);
+    const double highEdge = Edge(filter, fs, peakF, level, nyquist);
+    return {lowEdge, highEdge, std::sqrt(lowEdge * highEdge), highEdge - lowEdge};
+}
+
+std::vector<cihear::Band> MeasureAll(const std::vector<cihear::Filter>& filters,
+                                     const std::vector<cihear::Band>& nominal, double fs) {
     std::vector<cihear::Band> bands;
-    for (const cihear::Filter& f : filters) {
-        bands.push_back(Measure(f, fs));
+    for (size_t i = 0; i < filters.size(); i++) {
+        bands.push_back(Measure(filters[i], fs, nominal[i].low, nominal[i].high));
     }
     return bands;
 }
@@ -104,36 +128,29 @@ std::vector<cihear::Band> MeasureAll(const std::vector<cihear::Filter>& filters,
 
 namespace engine {
 
-cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& parameters) {
-    const Analyzer& analyzer = *simulator.GetAnalyzer();
-    const Synthesizer& synthesizer = *simulator.GetSynthesizer();
-    const uint32_t n = parameters.n_inserted_ch->GetValue();
-    const double fs = cihear::kOutputRate;
+cihear::Design DescribePlan(const stages::Plan& plan) {
+    const double fs = plan.sampleRate;
     cihear::Design d;
-    d.settings = ReadParameters(parameters);
-    d.bands = Bands(analyzer.GetLowFreq(), analyzer.GetHighFreq(), analyzer.GetCenterFreq(),
-                    analyzer.GetBandwidth(), n);
-    d.synthesisBands = Bands(synthesizer.GetLowFreq(), synthesizer.GetHighFreq(),
-                             synthesizer.GetCenterFreq(), synthesizer.GetBandwidth(), n);
-    for (uint32_t i = 0; i < n; i++) {
-        const EnvelopeDetector* detector = analyzer.GetDetector(i);
-        if (auto* hilbert = dynamic_cast<const HilbertFIR_Detector*>(detector)) {
-            d.analysisFilters.push_back(Coefficients(hilbert->GetSineFilter()));
-        } else if (auto* rect = dynamic_cast<const RectLP_IIR_Detector*>(detector)) {
-            d.analysisFilters.push_back(Coefficients(*rect->GetBandPass()));
-            d.detectorLowPass = Coefficients(*rect->GetLowPass());
+    d.settings = plan.settings;
+    d.bands = Bands(plan.analysis);
+    d.synthesisBands = Bands(plan.synthesis);
+    for (uint32_t i = 0; i < plan.channels; i++) {
+        if (plan.detection == 0) {
+            d.analysisFilters.push_back(Coefficients(plan.detectSin[i]));
+        } else if (plan.detection == 1) {
+            d.analysisFilters.push_back(Coefficients(plan.bandPass[i]));
+            d.detectorLowPass = Coefficients(plan.detectorLowPass);
         }
-        d.synthesisFilters.push_back(Coefficients(synthesizer.GetFilter(i)));
+        d.synthesisFilters.push_back(Coefficients(plan.synthesisTaps[i]));
     }
-    d.measuredBands = MeasureAll(d.analysisFilters, fs);
-    d.measuredSynthesisBands = MeasureAll(d.synthesisFilters, fs);
-    d.smoothing = Coefficients(analyzer.GetSmoothingFilter());
-    if (d.settings.eas) {
-        // The synthesizer designs this filter when it runs, with these arguments.
-        d.acousticLowPass = Coefficients(LP_FilterIIR(2, fs, d.settings.cutoff_freq));
+    d.measuredBands = MeasureAll(d.analysisFilters, d.bands, fs);
+    d.measuredSynthesisBands = MeasureAll(d.synthesisFilters, d.synthesisBands, fs);
+    d.smoothing = Coefficients(plan.smoothing);
+    if (plan.eas) {
+        d.acousticLowPass = Coefficients(plan.acousticLowPass);
     }
-    d.interactionWeights = simulator.GetAnalyzer()->InteractionWeights();
-    d.interactionFactor = simulator.GetAnalyzer()->InteractionCoeff();
+    d.interactionWeights = plan.weights;
+    d.interactionFactor = plan.interactionFactor;
     return d;
 }
 
@@ -143,9 +160,8 @@ namespace cihear {
 
 Design Describe(const Settings& settings) {
     std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
-    RandomState unused;
-    Simulator simulator(parameters.get(), kOutputRate, &unused);
-    return engine::DescribeSimulator(simulator, *parameters);
+    return engine::DescribePlan(
+        stages::MakePlan(*parameters, kOutputRate));
 }
 
 }  // namespace cihear

@@ -11,8 +11,10 @@
 
 class Parameters;
 class Signal;
-class Simulator;
 class WaveFile;
+namespace stages {
+struct Plan;
+}
 
 namespace engine {
 
@@ -37,8 +39,8 @@ std::string Unloadable(const WaveFile& wave);
 // Assumes Unconvertible() found nothing.
 std::unique_ptr<Signal> ToInternalRate(std::unique_ptr<Signal> signal);
 
-// The design of a simulator built with these parameters (its own bands and filters).
-cihear::Design DescribeSimulator(Simulator& simulator, const Parameters& parameters);
+// The design a plan holds.
+cihear::Design DescribePlan(const stages::Plan& plan);
 
 // Simulates a signal at the internal rate with effective settings; the signal is consumed.
 cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Settings& settings,

@@ -10,8 +10,9 @@
 #include "params/Parameters.h"
 #include "signal/Signal.h"
 #include "signal/SignalVector.h"
+#include "sim/Analyzer.h"
 #include "sim/BlockSimulation.h"
-#include "sim/Simulator.h"
+#include "stages/Plan.h"
 
 #ifndef CIHEAR_VERSION
 #error "CIHEAR_VERSION is defined by the build from the VERSION file"
@@ -80,15 +81,14 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     cihear::Result result;
     std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
-    auto simulator = std::make_unique<Simulator>(parameters.get(), cihear::kOutputRate, &random);
 
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        inspection.design = DescribeSimulator(*simulator, *parameters);
+        inspection.design = DescribePlan(
+            stages::MakePlan(*parameters, cihear::kOutputRate));
         inspection.channels = parameters->n_inserted_ch->GetValue();
     }
-    simulator.reset();
 
     // The simulation in blocks of time: memory bounded by the input and the output.
     BlockSimulation blocks;

@@ -19,7 +19,7 @@ public:
 
     static stages::Plan MakeStreamPlan(const Settings& settings) {
         std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
-        return stages::MakePlan(*parameters, engine::ReadParameters(*parameters), kOutputRate);
+        return stages::MakePlan(*parameters, kOutputRate);
     }
 
     StreamOptions options;

@@ -29,11 +29,6 @@ void PointMembersTo(Parameters& owner) {
     ForEachMember([&owner](auto* member) { member->SetParameters(&owner); }, owner);
 }
 
-const char* YesNo(bool on) {
-    // "S" followed by the UTF-8 encoding of U+FFFD.
-    return on ? "S\xEF\xBF\xBD" : "No";
-}
-
 }  // namespace
 
 // The defaults and fixed bounds come from the parameter table. The defaults satisfy every
@@ -80,25 +75,4 @@ Parameters& Parameters::operator=(const Parameters& other) {
 
 Parameters::~Parameters() {
     ForEachMember([](auto* member) { delete member; }, *this);
-}
-
-double Parameters::InterpolateParameter(unsigned i, double a, double b) const {
-    const uint32_t n = n_inserted_ch->GetValue();
-    if (n > 1) {
-        const double step = (a - b) / static_cast<double>(n - 1);
-        return static_cast<double>(i) * step + b;
-    }
-    return (b + a) / 2;
-}
-
-const char* Parameters::GetTextEnvelopeDetection() const {
-    return envelope_detection->GetValue() == 0 ? "Hilbert + FIR" : "Rect-LP + IIR";
-}
-
-const char* Parameters::GetTextEAS() const {
-    return YesNo(eas->GetValue());
-}
-
-const char* Parameters::GetTextFrequencyShift() const {
-    return YesNo(freq_shift->GetValue());
 }

@@ -15,15 +15,6 @@ public:
     Parameters& operator=(const Parameters& other);
     ~Parameters();
 
-    // Value for channel i of a quantity running linearly from b at channel 0 to a at the last
-    // inserted channel; with a single inserted channel, the mean of a and b.
-    double InterpolateParameter(unsigned i, double a, double b) const;
-
-    // Static texts for display; the caller neither frees nor changes them.
-    const char* GetTextEnvelopeDetection() const;
-    const char* GetTextEAS() const;
-    const char* GetTextFrequencyShift() const;
-
     ParameterDouble* rate = nullptr;
     ParameterFmin* f_min = nullptr;
     ParameterFmax* f_max = nullptr;

@@ -3,35 +3,13 @@
 #include "signal/Signal.h"
 #include "signal/SignalVector.h"
 
-// The processing interfaces. Every Run/Generate returns a new object owned by the caller and
-// leaves its argument untouched. Only EnvelopeDetector has a virtual destructor here: blocks are
-// deleted through their own class or through a class that declares one.
+// The processing interfaces that are called through: a channel's envelope detector (the
+// analyzer holds either kind) and a generator. Every Run/Generate returns a new object owned by
+// the caller and leaves its argument untouched.
 
-class DSP {};
-
-class SimpleDSP : public DSP {
+class EnvelopeDetector {
 public:
     virtual Signal* Run(Signal* input) = 0;
-
-protected:
-    ~SimpleDSP() = default;
-};
-
-class MultipleOutputDSP : public DSP {
-public:
-    virtual SignalVector* Run(Signal* input) = 0;
-
-protected:
-    ~MultipleOutputDSP() = default;
-};
-
-class Filter : public SimpleDSP {
-protected:
-    ~Filter() = default;
-};
-
-class EnvelopeDetector : public SimpleDSP {
-public:
     virtual ~EnvelopeDetector() = default;
 };
 

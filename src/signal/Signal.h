@@ -24,13 +24,6 @@ public:
     double* GetSamples() { return samples.get(); }
     const double* GetSamples() const { return samples.get(); }
 
-    double GetMax() const;  // needs length >= 1
-    double GetMin() const;  // needs length >= 1
-    double Avg() const;
-    double StdDev() const;
-    double TotalEnergy() const;
-    double AvgPower() const;
-
 private:
     // The sample array comes from sample_memory::Allocate and goes back through this.
     struct FreeSamples {

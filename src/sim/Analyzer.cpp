@@ -8,6 +8,7 @@
 #include "dsp/RectLP_IIR_Detector.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
+#include "stages/Plan.h"
 
 Analyzer::Analyzer(Parameters* parameters, unsigned long sampleRate)
     : parameters(parameters),
@@ -33,8 +34,7 @@ Analyzer::Analyzer(Parameters* parameters, unsigned long sampleRate)
         }
     }
     // One filter serves every channel and both passes: an IIR run starts from rest each time.
-    smoothingFilter.reset(new LP_FilterIIR(2, static_cast<double>(this->sampleRate),
-                                           parameters->rate->GetValue() / 2.4));
+    smoothingFilter = stages::SmoothingFilter(this->sampleRate, parameters->rate->GetValue());
 }
 
 // The envelopes are not the analyzer's once Run has handed them over (then the pointer is

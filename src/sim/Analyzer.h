@@ -26,7 +26,7 @@ struct SelectionRecord {
 //
 // The channel count is n_inserted_ch, fixed when the analyzer is built. The parameters are
 // borrowed and must outlive the analyzer.
-class Analyzer : public MultipleOutputDSP {
+class Analyzer {
 public:
     Analyzer(Parameters* parameters, unsigned long sampleRate);
     Analyzer(const Analyzer&) = delete;
@@ -35,7 +35,7 @@ public:
 
     // Returns the channel envelopes of input, each of input's length at the analyzer's own
     // rate. The caller owns the vector; the analyzer keeps no hold on it.
-    SignalVector* Run(Signal* input) override;
+    SignalVector* Run(Signal* input);
 
     // Fills the four band arrays from f_min (cutoff_freq under eas) to f_max.
     void CalculateFiltersFreq();

@@ -10,57 +10,42 @@
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 #include "sim/BandLayout.h"
-#include "sim/Selection.h"
+#include "stages/Plan.h"
+#include "stages/Selection.h"
 
 void Analyzer::N_of_M() {
     const uint32_t n = ChannelCount();
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
-    const double rate = parameters->rate->GetValue();
-    const double fs = static_cast<double>(sampleRate);
-    const uint32_t nOn = parameters->n_on->GetValue();
-
-    // The last two frames are never reached, so the tail keeps its values. An envelope shorter
-    // than one stimulation period gives a negative count: no cycle, nothing changes.
-    const double cycleCount = std::floor(length * (rate / fs) - 1.0);
-    if (!(cycleCount > 0.0)) {
+    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    // An envelope shorter than one stimulation period has no frame: nothing changes.
+    const int64_t frames = stages::FrameCount(length, plan.rate, plan.sampleRate);
+    if (frames == 0) {
         return;
     }
-    const int64_t cycles = static_cast<int64_t>(cycleCount);
-
     std::vector<double*> x(n);
     for (uint32_t ch = 0; ch < n; ch++) {
         x[ch] = envelopes->GetSignal(ch)->GetSamples();
     }
-    std::vector<uint32_t> marks(n);
-    std::vector<double> values(n);  // every channel's sample at a
-    // Carried across passes and cycles: a pass that finds no candidate marks the last pick again.
-    int32_t selected = 0;
-    int64_t a = 0;
-    for (int64_t c = 0; c < cycles; c++) {
-        // Cycle 0 has an empty frame but still selects (and zeroes) at sample 0.
-        const int64_t b = static_cast<int64_t>(std::floor(c * (fs / rate)));
-        for (uint32_t ch = 0; ch < n; ch++) {
-            values[ch] = x[ch][a];
-        }
-        MarkStrongest(values.data(), n, nOn, selected, marks);
-        for (uint32_t ch = 0; ch < n; ch++) {
-            if (!marks[ch]) {
-                x[ch][a] = 0.0;
-            }
-            if (selectionRecord && c > 0) {
-                selectionRecord->levels.push_back(x[ch][a]);
-                selectionRecord->selected.push_back(marks[ch]);
-            }
-            if (b > a) {
-                std::fill(x[ch] + a, x[ch] + b, x[ch][a]);
+    stages::Selection selection(plan, length, frames);
+    struct Record {
+        SelectionRecord* record;
+        uint32_t n;
+        static void Keep(void* context, int64_t c, uint64_t a, uint64_t b, const double* v,
+                         const uint32_t* marks) {
+            const Record& self = *static_cast<const Record*>(context);
+            if (c > 0) {
+                self.record->levels.insert(self.record->levels.end(), v, v + self.n);
+                self.record->selected.insert(self.record->selected.end(), marks, marks + self.n);
+                self.record->starts.push_back(static_cast<int64_t>(a));
+                self.record->lengths.push_back(static_cast<int64_t>(b - a));
             }
         }
-        if (selectionRecord && c > 0) {
-            selectionRecord->starts.push_back(a);
-            selectionRecord->lengths.push_back(b - a);
-        }
-        a = b;
+    } record{selectionRecord, n};
+    if (selectionRecord) {
+        selection.SetObserver(&Record::Keep, &record);
     }
+    selection.Choose(x.data(), length);
+    selection.Hold(x.data(), 0, n);
 }
 
 double Analyzer::InteractionCoeff() {

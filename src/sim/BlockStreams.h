@@ -1,7 +1,7 @@
 #pragma once
 
 // The pieces of the block simulation that carry state across block edges: the stimulation
-// frames, each channel's pulse train, and the noise of pass 1.
+// frames, each channel's pulse train, the noise of pass 1, and what pass 1 keeps for pass 2.
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +11,8 @@
 
 #include "dsp/Kernels.h"
 #include "dsp/gasdev.h"
+#include "signal/SampleMemory.h"
+#include "stages/Carriers.h"
 
 namespace block {
 
@@ -170,11 +172,7 @@ public:
             const uint32_t take = static_cast<uint32_t>(
                 std::min<uint64_t>({amount, length - position, buffer.size()}));
             kernels::Randn(state, buffer.data(), take);
-            double e = energies[channel];
-            for (uint32_t j = 0; j < take; j++) {
-                e = e + buffer[j] * buffer[j];
-            }
-            energies[channel] = e;
+            energies[channel] = stages::AddSquares(energies[channel], buffer.data(), take);
             position += take;
             amount -= take;
             if (position == length) {
@@ -199,6 +197,62 @@ private:
     std::vector<RandomState> starts;
     std::vector<double> energies;
     std::vector<double> buffer;
+};
+
+// What pass 1 keeps of the selection for pass 2 to rebuild the selected envelopes from: every
+// frame's values (one per channel) and, from the end of the last frame on, the envelopes as they
+// were (no frame holds them).
+class FrameRecord {
+public:
+    FrameRecord(uint32_t channels, int64_t frames, uint64_t tailStart, uint64_t length, double fs,
+                double rate, uint32_t block)
+        : n(channels),
+          tailStart(tailStart),
+          clock(frames, fs, rate),
+          values(sample_memory::MakeBuffer(static_cast<size_t>(frames) * channels)),
+          tail(sample_memory::MakeBuffer(static_cast<size_t>(length - tailStart) * channels)),
+          holding(block) {}
+
+    uint64_t TailStart() const { return tailStart; }
+
+    // A frame as stages::Selection reports it.
+    void Keep(int64_t frame, const double* v) { std::copy(v, v + n, values.get() + frame * n); }
+    // The envelopes rows[ch][0 .. m) of samples b0 .. b0+m-1 that lie in the tail, for
+    // channels [first, first + count).
+    void KeepTail(double* const* rows, uint32_t first, uint32_t count, uint64_t b0, uint32_t m) {
+        for (uint32_t ch = first; ch < first + count; ch++) {
+            for (uint64_t j = std::max(b0, tailStart); j < b0 + m; j++) {
+                tail[(j - tailStart) * n + ch] = rows[ch][j - b0];
+            }
+        }
+    }
+
+    // Pass 2: which frame holds each sample of the block b0 .. b0+m-1 (in order, one thread),
+    // then the envelopes of channels [first, first + count) rebuilt into rows.
+    void Replay(uint64_t b0, uint32_t m) {
+        for (uint32_t t = 0; t < m; t++) {
+            clock.Run(b0 + t, [](int64_t, uint64_t, uint64_t) {});
+            holding[t] = clock.Holding(b0 + t);
+        }
+    }
+    void Rebuild(double* const* rows, uint32_t first, uint32_t count, uint64_t b0,
+                 uint32_t m) const {
+        for (uint32_t ch = first; ch < first + count; ch++) {
+            double* e = rows[ch];
+            for (uint32_t t = 0; t < m; t++) {
+                e[t] = holding[t] >= 0 ? values[holding[t] * n + ch]
+                                       : tail[(b0 + t - tailStart) * n + ch];
+            }
+        }
+    }
+
+private:
+    uint32_t n;
+    uint64_t tailStart;
+    FrameClock clock;
+    sample_memory::Buffer values;  // written before read: frame by frame, then the tail
+    sample_memory::Buffer tail;
+    std::vector<int64_t> holding;
 };
 
 }  // namespace block

@@ -11,7 +11,7 @@ struct RandomState;
 
 // The whole implant simulation as one block: the analyzer's coding strategy followed by the
 // synthesizer's resynthesis. The parameters are borrowed and must outlive the simulator.
-class Simulator : public SimpleDSP {
+class Simulator {
 public:
     // The noise continues the process-wide random sequence, or the state given (borrowed).
     Simulator(Parameters* parameters, unsigned long sampleRate);
@@ -22,7 +22,7 @@ public:
 
     // Returns what the implant user hears of input: a new signal of input's length, owned by
     // the caller.
-    Signal* Run(Signal* input) override;
+    Signal* Run(Signal* input);
 
     // The threads of both stages (see Analyzer::SetThreads); the output does not depend on it.
     void SetThreads(unsigned count) {

@@ -11,6 +11,8 @@
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
+#include "stages/Carriers.h"
+#include "stages/Plan.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
     : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
@@ -55,16 +57,9 @@ void Synthesizer::ModulateChannel(Signal* e, RandomState& state, double* modulat
     const double* nz = noise->GetSamples();
     const double* p = pulses->GetSamples();
 
-    double energyNoise = 0.0;
-    double energyPulses = 0.0;
-    for (uint32_t j = 0; j < length; j++) {
-        energyNoise = energyNoise + nz[j] * nz[j];
-        energyPulses = energyPulses + p[j] * p[j];
-    }
-    // The pulse train gets the energy of the noise, so that the blend keeps the level. A train
-    // without pulses (an envelope without peaks, as in silence) would get an infinite gain
-    // times zero; its part of the carrier is left out instead.
-    const double g = energyPulses > 0.0 ? std::sqrt(energyNoise / energyPulses) : 0.0;
+    // The pulse train gets the energy of the noise, so that the blend keeps the level.
+    const double g = stages::Carriers::PulseGain(stages::AddSquares(0.0, nz, length),
+                                                 stages::AddSquares(0.0, p, length));
 
     Modulate(e->GetSamples(), nz, p, g, s, modulated, length);
 }
@@ -161,9 +156,8 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
         // implant part; the sum is normalised once more.
         std::unique_ptr<Signal> acoustic;
         {
-            LP_FilterIIR lp(2, static_cast<double>(sampleRate),
-                            parameters->cutoff_freq->GetValue());
-            acoustic.reset(lp.Run(input));
+            acoustic.reset(stages::AcousticLowPass(sampleRate, parameters->cutoff_freq->GetValue())
+                               ->Run(input));
         }
         double* r = result->GetSamples();
         const double* a = acoustic->GetSamples();

@@ -33,15 +33,13 @@ void BandFilter::Filter(uint32_t i, uint32_t k) {
     }
 }
 
-void BandFilter::Sum(double* out, uint32_t k) {
-    std::fill(out, out + k, 0.0);
+void BandFilter::Sum(double* out, uint32_t first, uint32_t end) const {
     for (const Channel& c : channels) {
         const double* y = c.band.data() + kTaps;
-        for (uint32_t j = 0; j < k; j++) {
+        for (uint32_t j = first; j < end; j++) {
             out[j] = out[j] + y[j];
         }
     }
-    position += k;
 }
 
 }  // namespace stages

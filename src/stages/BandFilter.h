@@ -21,9 +21,11 @@ public:
     double* Carrier(uint32_t i) { return channels[i].carrier.data() + kTaps; }
     // Band-limits channel i's next k carrier samples (into its band row).
     void Filter(uint32_t i, uint32_t k);
-    // out[j] = the sum of every channel's band sample j, added in channel order from 0; moves
-    // every channel on by k.
-    void Sum(double* out, uint32_t k);
+    // out[j] = out[j] + every channel's band sample j, added in channel order, for j in
+    // [first, end) (slices may run at once).
+    void Sum(double* out, uint32_t first, uint32_t end) const;
+    // Once every channel's k samples are filtered and summed: on to the next.
+    void Advance(uint32_t k) { position += k; }
     void Reset();
 
 private:

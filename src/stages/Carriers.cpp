@@ -19,11 +19,22 @@ RandomState ChannelRandomState(const std::optional<int64_t>& seed, uint32_t chan
 }
 
 Carriers::Carriers(const Plan& plan, const std::optional<int64_t>& seed, uint32_t maxBlock)
-    : plan(plan), channels(plan.channels) {
+    : plan(plan), running(true), channels(plan.channels) {
     for (uint32_t i = 0; i < plan.channels; i++) {
         channels[i].start = ChannelRandomState(seed, i);
         channels[i].state = channels[i].start;
         channels[i].noise.assign(maxBlock, 0.0);
+    }
+}
+
+Carriers::Carriers(const Plan& plan, const std::vector<RandomState>& starts,
+                   const std::vector<double>& gains, uint32_t maxBlock)
+    : plan(plan), running(false), channels(plan.channels) {
+    for (uint32_t i = 0; i < plan.channels; i++) {
+        channels[i].start = starts[i];
+        channels[i].state = starts[i];
+        channels[i].gain = gains[i];
+        channels[i].noise.assign(maxBlock, 0.0);  // stays 0 when not drawn
     }
 }
 
@@ -38,15 +49,20 @@ void Carriers::Reset() {
 void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, double* modulated) {
     Channel& c = channels[i];
     double* nz = c.noise.data();
+    if (!running) {
+        if (plan.synchronization != 1.0) {
+            kernels::Randn(c.state, nz, k);
+        }
+        Synthesizer::Modulate(env, nz, p, c.gain, plan.synchronization, modulated, k);
+        return;
+    }
     kernels::Randn(c.state, nz, k);
     double en = c.noiseEnergy;
     double ep = c.pulseEnergy;
     for (uint32_t j = 0; j < k; j++) {
         en = en + nz[j] * nz[j];
         ep = ep + p[j] * p[j];
-        // A train without pulses so far gets no part of the carrier (Synthesizer's rule).
-        const double g = ep > 0.0 ? std::sqrt(en / ep) : 0.0;
-        p[j] = p[j] * g;
+        p[j] = p[j] * PulseGain(en, ep);
     }
     c.noiseEnergy = en;
     c.pulseEnergy = ep;

@@ -16,6 +16,7 @@
 // with the material; the first frames of a stream carry the unsettled ratio of few pulses.
 // Delay: none (the pulse train's look-ahead belongs to PulseStream).
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -28,9 +29,31 @@ namespace stages {
 // The start of channel `channel`'s own noise sequence for a seed (none: the default).
 RandomState ChannelRandomState(const std::optional<int64_t>& seed, uint32_t channel);
 
+// e + x[0]^2 + x[1]^2 + ... + x[k-1]^2, added in that order: a carrier's energy, continued.
+inline double AddSquares(double e, const double* x, uint64_t k) {
+    for (uint64_t j = 0; j < k; j++) {
+        e = e + x[j] * x[j];
+    }
+    return e;
+}
+
 class Carriers {
 public:
+    // The stream's carriers: each channel's own noise sequence, the gains from the energies so
+    // far.
     Carriers(const Plan& plan, const std::optional<int64_t>& seed, uint32_t maxBlock);
+    // The offline simulation's: channel i's noise continues starts[i], its gain is gains[i]
+    // (from the whole signal's energies). At synchronization 1 the noise is not drawn: its
+    // part, noise * (1 - 1), is a zero whatever the noise, and a zero plus the pulse (never
+    // negative) is the pulse, bit for bit.
+    Carriers(const Plan& plan, const std::vector<RandomState>& starts,
+             const std::vector<double>& gains, uint32_t maxBlock);
+
+    // The gain of a pulse train: sqrt(E_noise / E_pulse), or 0 for a train without pulses
+    // (whose infinite gain would multiply zeros).
+    static double PulseGain(double noiseEnergy, double pulseEnergy) {
+        return pulseEnergy > 0.0 ? std::sqrt(noiseEnergy / pulseEnergy) : 0.0;
+    }
 
     // Channel i's modulated carrier for its next k samples: env the envelope, p the pulse
     // train (overwritten), into modulated. Channels are independent.
@@ -46,9 +69,11 @@ private:
         RandomState state;
         double noiseEnergy = 0.0;
         double pulseEnergy = 0.0;
+        double gain = 0.0;  // offline: fixed
         std::vector<double> noise;
     };
     const Plan& plan;
+    bool running;  // the stream's gains
     std::vector<Channel> channels;
 };
 

@@ -35,6 +35,24 @@ Bands Layout(double fLow, double fHigh, uint32_t n) {
     return b;
 }
 
+cihear::Settings Read(const Parameters& p) {
+    cihear::Settings s;
+    s.rate = p.rate->GetValue();
+    s.f_min = p.f_min->GetValue();
+    s.f_max = p.f_max->GetValue();
+    s.length_ci = p.length_ci->GetValue();
+    s.n_chan_ci = p.n_chan_ci->GetValue();
+    s.n_inserted_ch = p.n_inserted_ch->GetValue();
+    s.n_on = p.n_on->GetValue();
+    s.interact_decay = p.interact_decay->GetValue();
+    s.envelope_detection = p.envelope_detection->GetValue();
+    s.synchronization = p.synchronization->GetValue();
+    s.eas = p.eas->GetValue();
+    s.cutoff_freq = p.cutoff_freq->GetValue();
+    s.freq_shift = p.freq_shift->GetValue();
+    return s;
+}
+
 // The detectors' filters, designed by the detectors themselves.
 void DesignDetection(Plan& plan) {
     for (uint32_t i = 0; i < plan.channels; i++) {
@@ -54,10 +72,17 @@ void DesignDetection(Plan& plan) {
 
 }  // namespace
 
-Plan MakePlan(const Parameters& parameters, const cihear::Settings& effective,
-              uint32_t sampleRate) {
+std::unique_ptr<LP_FilterIIR> SmoothingFilter(double sampleRate, double rate) {
+    return std::make_unique<LP_FilterIIR>(2, sampleRate, rate / 2.4);
+}
+
+std::unique_ptr<LP_FilterIIR> AcousticLowPass(double sampleRate, double cutoff) {
+    return std::make_unique<LP_FilterIIR>(2, sampleRate, cutoff);
+}
+
+Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
     Plan plan;
-    plan.settings = effective;
+    plan.settings = Read(parameters);
     plan.sampleRate = sampleRate;
     plan.channels = parameters.n_inserted_ch->GetValue();
     plan.detection = parameters.envelope_detection->GetValue();
@@ -74,14 +99,14 @@ Plan MakePlan(const Parameters& parameters, const cihear::Settings& effective,
     SynthesisRange(&parameters, &fLow, &fHigh);
     plan.synthesis = Layout(fLow, fHigh, plan.channels);
     DesignDetection(plan);
-    plan.smoothing = Coefficients(LP_FilterIIR(2, fs, plan.rate / 2.4));
+    plan.smoothing = Coefficients(*SmoothingFilter(fs, plan.rate));
     for (uint32_t i = 0; i < plan.channels; i++) {
         plan.synthesisTaps.push_back(Coefficients(
             FilterHilbertSin(plan.synthesis.width[i], plan.synthesis.center[i], sampleRate)));
     }
     if (plan.eas) {
         plan.acousticLowPass =
-            Coefficients(LP_FilterIIR(2, fs, parameters.cutoff_freq->GetValue()));
+            Coefficients(*AcousticLowPass(fs, parameters.cutoff_freq->GetValue()));
     }
     plan.interactionFactor = InteractionFactor(&parameters);
     plan.weights = InteractionWeights(plan.interactionFactor, plan.channels);

@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+class LP_FilterIIR;
 class Parameters;
 
 namespace stages {
@@ -55,8 +57,13 @@ struct Plan {
     bool eas = false;
 };
 
-// The plan for a parameter set (its values as they are, constraints already applied) whose
-// values are `effective` (engine::ReadParameters).
-Plan MakePlan(const Parameters& parameters, const cihear::Settings& effective, uint32_t sampleRate);
+// The two recursive designs the whole-signal classes share with the plan: the smoothing
+// (order 2 at rate / 2.4: an envelope changes little within a frame) and the hearing aid's
+// low-pass under eas (order 2 at cutoff_freq).
+std::unique_ptr<LP_FilterIIR> SmoothingFilter(double sampleRate, double rate);
+std::unique_ptr<LP_FilterIIR> AcousticLowPass(double sampleRate, double cutoff);
+
+// The plan for a parameter set (its values as they are, constraints already applied).
+Plan MakePlan(const Parameters& parameters, uint32_t sampleRate);
 
 }  // namespace stages

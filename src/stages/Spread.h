@@ -7,15 +7,24 @@
 // of every channel). No state: a block is any slice of the samples.
 
 #include <cstdint>
+#include <vector>
 
 #include "dsp/Kernels.h"
 #include "stages/Plan.h"
 
 namespace stages {
 
-// The m samples of rows[c][0 .. m) for every channel, in place.
-inline void Spread(const Plan& plan, double* const* rows, uint32_t m) {
-    kernels::MixChannels(plan.weights.data(), rows, plan.channels, m);
+// The samples rows[c][first .. end) of every channel, in place (slices may run at once).
+inline void Spread(const Plan& plan, double* const* rows, uint32_t first, uint32_t end) {
+    if (first == 0) {
+        kernels::MixChannels(plan.weights.data(), rows, plan.channels, end);
+        return;
+    }
+    std::vector<double*> slice(rows, rows + plan.channels);
+    for (double*& r : slice) {
+        r += first;
+    }
+    kernels::MixChannels(plan.weights.data(), slice.data(), plan.channels, end - first);
 }
 
 }  // namespace stages

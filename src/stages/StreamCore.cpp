@@ -19,7 +19,7 @@ StreamCore::StreamCore(const Plan& plan, const std::optional<int64_t>& seed, dou
       outputGain(outputGain),
       detection(this->plan, kBlock),
       before(this->plan),
-      selection(this->plan),
+      selection(this->plan, kBlock),
       after(this->plan),
       carriers(this->plan, seed, kBlock),
       bands(this->plan, kBlock),
@@ -75,9 +75,10 @@ void StreamCore::Block(const double* in, uint32_t m, double* out) {
     detection.Process(rows, 0, n);
     detection.End();
     before.Process(rows, 0, n, m, position);
-    selection.Process(rows, m);
+    selection.Choose(rows, m);
+    selection.Hold(rows, 0, n);
     after.Process(rows, 0, n, m, position);
-    Spread(plan, rows, m);
+    Spread(plan, rows, 0, m);
     // The carriers and the bands, for the positions whose pulses are known (the same for every
     // channel).
     uint32_t k = 0;
@@ -98,8 +99,9 @@ void StreamCore::Block(const double* in, uint32_t m, double* out) {
     }
     // The first kLatency output samples precede every band's first sample.
     const uint32_t silent = m - k;
-    std::fill(sum.begin(), sum.begin() + silent, 0.0);
-    bands.Sum(sum.data() + silent, k);
+    std::fill(sum.begin(), sum.begin() + m, 0.0);
+    bands.Sum(sum.data() + silent, 0, k);
+    bands.Advance(k);
     if (plan.eas) {
         acoustic.Process(x.data(), m, heard.data());
     }

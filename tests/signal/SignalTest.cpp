@@ -15,35 +15,6 @@ Signal Ramp1234() {
     return s;
 }
 
-TEST(SignalTest, StatisticsOfASmallSignal) {
-    const Signal s = Ramp1234();
-    EXPECT_EQ(s.GetMax(), 4.0);
-    EXPECT_EQ(s.GetMin(), 1.0);
-    EXPECT_EQ(s.Avg(), 2.5);
-    EXPECT_EQ(s.TotalEnergy(), 30.0);
-    EXPECT_EQ(s.AvgPower(), 7.5);
-    EXPECT_DOUBLE_EQ(s.StdDev(), std::sqrt(1.25));
-}
-
-TEST(SignalTest, MaxAndMinPickStrictExtremesFromAnyPosition) {
-    Signal s(5, 100);
-    const double v[] = {-1.0, 3.0, -7.0, 3.0, 2.0};
-    for (unsigned long i = 0; i < 5; i++) {
-        s.Set(i, v[i]);
-    }
-    EXPECT_EQ(s.GetMax(), 3.0);
-    EXPECT_EQ(s.GetMin(), -7.0);
-}
-
-TEST(SignalTest, EmptySignalStatistics) {
-    const Signal s(0, 20000);
-    EXPECT_EQ(s.GetLength(), 0u);
-    EXPECT_TRUE(std::isnan(s.Avg()));
-    EXPECT_TRUE(std::isnan(s.StdDev()));
-    EXPECT_TRUE(std::isnan(s.AvgPower()));
-    EXPECT_EQ(s.TotalEnergy(), 0.0);
-}
-
 TEST(SignalTest, NewSignalIsSilentAndKeepsLengthAndRate) {
     Signal s(1000, 44100);
     EXPECT_EQ(s.GetLength(), 1000u);

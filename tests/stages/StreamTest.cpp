@@ -38,7 +38,7 @@ cihear::Settings Effective(const std::vector<std::pair<std::string, double>>& va
 
 stages::Plan PlanOf(const cihear::Settings& settings) {
     std::unique_ptr<Parameters> p(engine::MakeParameters(settings));
-    return stages::MakePlan(*p, engine::ReadParameters(*p), cihear::kOutputRate);
+    return stages::MakePlan(*p, cihear::kOutputRate);
 }
 
 // The stream's output for x fed in blocks of the sizes `sizes` gives in turn, then the tail.
