@@ -35,7 +35,8 @@ public:
                 "leave out --jack to use the default devices";
             return false;
         }
-        const jack_nframes_t period = jack_get_buffer_size(client);
+        period = jack_get_buffer_size(client);
+        rate = jack_get_sample_rate(client);
         if (r.period != 0 && r.period != period) {
             error = "the JACK server runs with a period of " + std::to_string(period) +
                     " frames, not " + std::to_string(r.period) +
@@ -54,11 +55,13 @@ public:
         jack_set_latency_callback(client, &JackBackend::LatencyCallback, this);
         jack_set_xrun_callback(client, &JackBackend::XrunCallback, this);
         jack_on_shutdown(client, &JackBackend::ShutdownCallback, this);
+        jack_set_buffer_size_callback(client, &JackBackend::PeriodCallback, this);
+        jack_set_sample_rate_callback(client, &JackBackend::RateCallback, this);
         return CheckPorts(error);
     }
 
-    double Rate() const override { return jack_get_sample_rate(client); }
-    size_t Period() const override { return jack_get_buffer_size(client); }
+    double Rate() const override { return rate; }
+    size_t Period() const override { return period; }
 
     bool Start(Processor& p, std::string& error) override {
         own = static_cast<jack_nframes_t>(p.LatencyFrames());
@@ -92,7 +95,12 @@ public:
     }
     uint64_t Xruns() const override { return xruns.load(); }
     std::string Failure() const override {
-        return shutDown.load() ? "the JACK server stopped" : "";
+        if (shutDown.load()) {
+            return "the JACK server stopped: start it again, then cihear-live";
+        }
+        return changed.load() ? "the JACK server changed its rate or period: start cihear-live "
+                                "again"
+                              : "";
     }
 
 private:
@@ -180,6 +188,17 @@ private:
         return 0;
     }
     static void ShutdownCallback(void* arg) { static_cast<JackBackend*>(arg)->shutDown = true; }
+    // The converters' queue is made for one rate and period: another ends the run.
+    static int PeriodCallback(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<JackBackend*>(arg);
+        self->changed = self->changed || frames != self->period;
+        return 0;
+    }
+    static int RateCallback(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<JackBackend*>(arg);
+        self->changed = self->changed || frames != self->rate;
+        return 0;
+    }
 
     DeviceRequest request;
     jack_client_t* client = nullptr;
@@ -190,6 +209,8 @@ private:
     bool active = false;
     std::atomic<uint64_t> xruns{0};
     std::atomic<bool> shutDown{false};
+    std::atomic<bool> changed{false};
+    jack_nframes_t period = 0, rate = 0;
 };
 
 }  // namespace

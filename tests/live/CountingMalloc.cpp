@@ -1,5 +1,16 @@
 #include "CountingMalloc.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+
+uint64_t MallocCount() {
+    return 0;
+}
+bool MallocCounted() {
+    return false;
+}
+
+#else
+
 #include <cerrno>
 #include <cstddef>
 
@@ -24,6 +35,9 @@ void Count() {
 
 uint64_t MallocCount() {
     return __atomic_load_n(&count, __ATOMIC_RELAXED);
+}
+bool MallocCounted() {
+    return true;
 }
 
 extern "C" {
@@ -68,3 +82,5 @@ int posix_memalign(void** out, size_t alignment, size_t size) {
 }
 
 }  // extern "C"
+
+#endif  // __SANITIZE_ADDRESS__
