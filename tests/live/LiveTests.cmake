@@ -12,10 +12,10 @@ if(NOT JACKD_EXECUTABLE)
   set(JACKD_EXECUTABLE "")
 endif()
 add_executable(test_live ${dir}/ProcessorTest.cpp ${dir}/LiveProgramTest.cpp
-                         ${dir}/BadInputTest.cpp ${dir}/LatencyTest.cpp
+                         ${dir}/BadInputTest.cpp ${dir}/LatencyTest.cpp ${dir}/KeysTest.cpp
                          ${dir}/CountingMalloc.cpp)
 target_include_directories(test_live PRIVATE ${dir} ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(test_live PRIVATE cihear_live GTest::gtest GTest::gtest_main)
+target_link_libraries(test_live PRIVATE cihear_live util GTest::gtest GTest::gtest_main)
 add_dependencies(test_live cihear-live)
 target_compile_definitions(test_live PRIVATE CIHEAR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                            CIHEAR_LIVE_EXE="$<TARGET_FILE:cihear-live>"
