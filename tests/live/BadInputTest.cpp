@@ -65,7 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
                     BadCase{"MissingFile",
                             {"--jack", "--play", "/nonexistent/x.wav"},
                             false,
-                            "cannot open /nonexistent/x.wav"}),
+                            "cannot open /nonexistent/x.wav"},
+                    BadCase{"UnwritableRecording",
+                            {"--jack", "--play", CIHEAR_SOURCE_DIR "/examples/speech.wav",
+                             "--record", "/nonexistent/out.wav"},
+                            true,
+                            "cannot write /nonexistent/out.wav"}),
     [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
