@@ -33,7 +33,8 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
-    ~JackServer() {
+    ~JackServer() { Stop(); }
+    void Stop() {
         if (server->Running()) {
             server->Signal(SIGTERM);
             server->Finish(5);

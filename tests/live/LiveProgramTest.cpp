@@ -128,4 +128,16 @@ INSTANTIATE_TEST_SUITE_P(
                              20}),
     [](const testing::TestParamInfo<PlayCase>& info) { return std::string(info.param.name); });
 
+// The server going away ends the run with one line and status 1, the recording finished whole.
+TEST_F(LiveJackTest, ServerStoppingEndsTheRun) {
+    const std::string out = Temp("stopped.wav");
+    Program program({CIHEAR_LIVE_EXE, "--jack", "--play", kSpeech, "--loop", "--record", out});
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    server->Stop();
+    const ProgramRun run = program.Finish(10);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "cihear-live: the JACK server stopped: start it again, then cihear-live\n");
+    EXPECT_GT(ReadRecording(out).size(), size_t(cihear::kOutputRate / 2));
+}
+
 }  // namespace
