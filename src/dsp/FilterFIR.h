@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "dsp/Kernels.h"
 #include "signal/DSP.h"
 
 // Fixed-length FIR engine: 100 taps held in the object, h[k] weighting the input sample k
@@ -12,7 +13,7 @@
 // can only be deleted through its own (final) class.
 class FilterFIR {
 public:
-    static constexpr uint32_t num_taps = 100;
+    static constexpr uint32_t num_taps = kernel_sizes::kTaps;
 
     FilterFIR(const FilterFIR&) = delete;
     FilterFIR& operator=(const FilterFIR&) = delete;

@@ -34,8 +34,8 @@ typedef double Vec __attribute__((vector_size(64)));
 typedef int64_t Mask __attribute__((vector_size(64)));
 const uint32_t lanes = sizeof(Vec) / sizeof(double);
 
-const uint32_t numTaps = 100;
-const uint32_t halfWindow = 250;
+const uint32_t numTaps = kernel_sizes::kTaps;
+const uint32_t halfWindow = kernel_sizes::kPulseHalfWindow;
 
 // Eight consecutive samples from any position of an array, and back.
 CIHEAR_INLINE void Load(Vec& v, const double* p) {

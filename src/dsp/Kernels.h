@@ -18,6 +18,14 @@ struct RandomState;
 // a build configured with CIHEAR_REFERENCE_KERNELS, which exists to time whole runs against.
 // The benchmarks and the equivalence tests name both namespaces directly.
 
+// The kernels' two lengths, for every piece of the simulation that meets them.
+namespace kernel_sizes {
+// The taps of every FIR: 100 at 20000 Hz, a 5 ms window, enough for a band of about 200 Hz.
+constexpr uint32_t kTaps = 100;
+// The pulse train's window on either side of a peak: 250 samples, 12.5 ms at 20000 Hz.
+constexpr uint32_t kPulseHalfWindow = 250;
+}  // namespace kernel_sizes
+
 namespace reference_kernels {
 #include "dsp/KernelSignatures.h"
 }  // namespace reference_kernels

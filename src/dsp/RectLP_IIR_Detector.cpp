@@ -1,5 +1,6 @@
 #include "dsp/RectLP_IIR_Detector.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "dsp/Kernels.h"
@@ -29,14 +30,23 @@ RectLP_IIR_Detector::RectLP_IIR_Detector(double low_freq, double high_freq,
 RectLP_IIR_Detector::~RectLP_IIR_Detector() = default;
 
 Signal* RectLP_IIR_Detector::Run(Signal* input) {
-    std::unique_ptr<Signal> band(filter_bp->Run(input));
-    double* t = band->GetSamples();
-    const uint32_t length = band->GetLength();
-    for (uint32_t i = 0; i < length; i++) {
-        t[i] = std::fabs(t[i]);
-    }
-    // The low-pass runs in place: the same samples as filter_lp->Run, without another signal.
-    kernels::FilterChannels(filter_lp->GetA(), filter_lp->GetB(), filter_lp->GetNumCoeffs(), &t, 1,
-                            length);
+    const uint32_t length = input->GetLength();
+    std::unique_ptr<Signal> band(new Signal(length, input->GetSampleRate()));
+    std::copy(input->GetSamples(), input->GetSamples() + length, band->GetSamples());
+    double bpState[16] = {};
+    double lpState[16] = {};
+    Detect(filter_bp->GetA(), filter_bp->GetB(), filter_bp->GetNumCoeffs(), filter_lp->GetA(),
+           filter_lp->GetB(), filter_lp->GetNumCoeffs(), band->GetSamples(), length, 0, bpState,
+           lpState);
     return band.release();
+}
+
+void RectLP_IIR_Detector::Detect(const double* bpA, const double* bpB, uint32_t bpCount,
+                                 const double* lpA, const double* lpB, uint32_t lpCount, double* x,
+                                 uint32_t m, uint64_t start, double* bpState, double* lpState) {
+    kernels::FilterChannelsFrom(bpA, bpB, bpCount, &x, 1, m, start, bpState);
+    for (uint32_t i = 0; i < m; i++) {
+        x[i] = std::fabs(x[i]);
+    }
+    kernels::FilterChannelsFrom(lpA, lpB, lpCount, &x, 1, m, start, lpState);
 }

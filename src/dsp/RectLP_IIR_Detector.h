@@ -18,6 +18,13 @@ public:
 
     Signal* Run(Signal* input) override;
 
+    // The detection in place on samples start .. start+m-1 of a signal: band-pass (coefficients
+    // bpA, bpB, bpCount), rectify, low-pass (lpA, lpB, lpCount), each filter carrying its state
+    // (16 doubles, zero at the start: kernels::FilterChannelsFrom) from call to call.
+    static void Detect(const double* bpA, const double* bpB, uint32_t bpCount, const double* lpA,
+                       const double* lpB, uint32_t lpCount, double* x, uint32_t m, uint64_t start,
+                       double* bpState, double* lpState);
+
     const LP_FilterIIR* GetLowPass() const { return filter_lp.get(); }
     // The band filter: the band-pass, or a high-pass for a band reaching the Nyquist frequency.
     const FilterIIR* GetBandPass() const { return filter_bp.get(); }

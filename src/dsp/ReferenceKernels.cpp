@@ -14,8 +14,8 @@ namespace reference_kernels {
 
 namespace {
 
-const uint32_t numTaps = 100;
-const uint32_t halfWindow = 250;
+const uint32_t numTaps = kernel_sizes::kTaps;
+const uint32_t halfWindow = kernel_sizes::kPulseHalfWindow;
 
 }  // namespace
 

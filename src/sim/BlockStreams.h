@@ -16,7 +16,7 @@
 
 namespace block {
 
-const uint64_t halfWindow = 250;  // of the pulse-train counts (kernels::PulseTrain)
+const uint64_t halfWindow = kernel_sizes::kPulseHalfWindow;  // of the pulse-train counts
 
 // The N-of-M cycles (Analyzer::N_of_M), met sample by sample: cycle c starts where cycle c - 1
 // ends and holds its frame [start, End(c)). A sample is held by the last cycle run at or before

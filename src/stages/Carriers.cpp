@@ -62,7 +62,10 @@ void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, dou
     for (uint32_t j = 0; j < k; j++) {
         en = en + nz[j] * nz[j];
         ep = ep + p[j] * p[j];
-        p[j] = p[j] * PulseGain(en, ep);
+        // Between pulses p[j] is +0, which the (finite, non-negative) gain leaves as it is.
+        if (p[j] != 0.0) {
+            p[j] = p[j] * PulseGain(en, ep);
+        }
     }
     c.noiseEnergy = en;
     c.pulseEnergy = ep;

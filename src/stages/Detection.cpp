@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "dsp/Kernels.h"
+#include "dsp/RectLP_IIR_Detector.h"
 
 namespace stages {
 
@@ -50,12 +51,8 @@ void Detection::Process(double* const* rows, uint32_t first, uint32_t count) {
         const Recursive& bp = plan.bandPass[i];
         const Recursive& lp = plan.detectorLowPass;
         std::copy(x, x + m, e);
-        kernels::FilterChannelsFrom(bp.a.data(), bp.b.data(), bp.Count(), &e, 1, m, position,
-                                    bandState.data() + 16 * i);
-        for (uint32_t j = 0; j < m; j++) {
-            e[j] = std::fabs(e[j]);
-        }
-        kernels::FilterChannelsFrom(lp.a.data(), lp.b.data(), lp.Count(), &e, 1, m, position,
+        RectLP_IIR_Detector::Detect(bp.a.data(), bp.b.data(), bp.Count(), lp.a.data(), lp.b.data(),
+                                    lp.Count(), e, m, position, bandState.data() + 16 * i,
                                     lowState.data() + 16 * i);
     }
 }

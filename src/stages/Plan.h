@@ -12,12 +12,14 @@
 #include <memory>
 #include <vector>
 
+#include "dsp/Kernels.h"
+
 class LP_FilterIIR;
 class Parameters;
 
 namespace stages {
 
-constexpr uint32_t kTaps = 100;  // every FIR of the simulation (FilterFIR::num_taps)
+constexpr uint32_t kTaps = kernel_sizes::kTaps;  // every FIR of the simulation
 using Taps = std::array<double, kTaps>;
 
 // A recursive filter's coefficients (a[0] = 1), as FilterIIR holds them.

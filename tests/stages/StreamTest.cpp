@@ -81,6 +81,17 @@ TEST_P(StreamSettings, OutputDoesNotDependOnTheBlockSizes) {
         nonzero += v != 0.0;
     }
     ASSERT_GT(nonzero, x.size() / 2);
+    // In place: the input array is the output array.
+    {
+        cihear::Stream stream(settings, options);
+        std::vector<double> y = x;
+        y.resize(x.size() + stream.Latency());
+        for (size_t at = 0; at < x.size(); at += 500) {
+            stream.Process(y.data() + at, std::min<size_t>(500, x.size() - at), y.data() + at);
+        }
+        stream.Flush(y.data() + x.size());
+        EXPECT_TRUE(SameBits(y, reference)) << "in place";
+    }
     std::mt19937 random(7);
     for (size_t size : {size_t{1}, size_t{7}, size_t{128}, size_t{441}, size_t{4096}, size_t{0}}) {
         cihear::Stream stream(settings, options);

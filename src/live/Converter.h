@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct soxr;
+
+namespace live {
+
+// A sample-rate converter for a stream of mono float samples (libsoxr), at a quality that
+// leaves 20 Hz - 9 kHz untouched: 0 dB to 0.87 of the lower rate's Nyquist frequency (8.7 kHz
+// at 20000 Hz) and less than 0.04 dB down at 9 kHz, stop band from 1.1 of it (11 kHz, so that
+// aliases and images land above 9 kHz), 16 bits of precision (about -96 dB), minimum phase and
+// the smallest transform sizes, which give the least buffering. (A pass band to 0.88 or more
+// needs longer transforms: twice the delay at 48000 Hz.)
+class Converter {
+public:
+    // Throws std::runtime_error when libsoxr refuses the rates.
+    Converter(double from, double to);
+    ~Converter();
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Takes count samples and writes what is ready (at most capacity) to out; returns how many.
+    // The output is aligned with the input: its filter delay is not in the stream, only the
+    // buffering that makes it arrive late.
+    size_t Process(const float* in, size_t count, float* out, size_t capacity);
+    void Clear();
+
+private:
+    soxr* resampler;
+};
+
+}  // namespace live
