@@ -48,14 +48,12 @@ int MakeTemporary(std::string& pattern, mode_t mode) {
 
 // ---------------------------------------------------------------------------------------------
 // The temporaries the signal handler removes. Each slot goes Free -> Filling (its path being
-// copied) -> Active -> Free when its writer is done (through Renaming while it is renamed over
-// the output), or Active or Renaming -> Removing when the handler takes it (then the process is
-// ending and the slot is never reused). Only lock-free atomics and unlink are used in the
-// handler. A slot the handler takes while it is renamed is unlinked too: the rename has either
-// happened (the name is gone, the new file is whole) or fails, leaving the old file.
+// copied) -> Active -> Free when its writer is done, or Active -> Removing when the handler
+// takes it (then the process is ending and the slot is never reused). Only lock-free atomics
+// and unlink are used in the handler.
 
 const int slotCount = 16;
-enum SlotState : int { Free, Filling, Active, Renaming, Removing };
+enum SlotState : int { Free, Filling, Active, Removing };
 struct Slot {
     std::atomic<int> state{Free};
     char path[PATH_MAX];
@@ -78,11 +76,9 @@ bool fileSizeReplaced = false;
 void RemoveTemporariesAndEnd(int sig) {
     const int savedErrno = errno;
     for (Slot& s : slots) {
-        for (int taken : {Active, Renaming}) {
-            int expected = taken;
-            if (s.state.compare_exchange_strong(expected, Removing)) {
-                unlink(s.path);
-            }
+        int expected = Active;
+        if (s.state.compare_exchange_strong(expected, Removing)) {
+            unlink(s.path);
         }
     }
     // As if the handler had never been there: the default action, which ends the process with
@@ -197,33 +193,13 @@ int MakeRecordedTemporary(std::string& pattern, mode_t mode, int& slot) {
 void ForgetTemporary(int slot) {
     std::lock_guard<std::mutex> lock(registryMutex);
     if (slot >= 0) {
-        // Fails only when the handler has taken the slot: the process is ending.
         int expected = Active;
-        if (!slots[slot].state.compare_exchange_strong(expected, Free)) {
-            expected = Renaming;
-            slots[slot].state.compare_exchange_strong(expected, Free);
-        }
+        // Fails only when the handler has taken the slot: the process is ending.
+        slots[slot].state.compare_exchange_strong(expected, Free);
     }
     if (--writers == 0) {
         RestoreHandlers();
     }
-}
-
-// Whether the temporary may be renamed over the output (called with the caught signals held):
-// not when one of them is pending for the process, which another thread of it may not have
-// been scheduled to handle yet, nor once the handler has taken the slot. Either way the process
-// is ending, and the old output must stay as it was.
-bool MayRename(int slot) {
-    sigset_t pending;
-    if (sigpending(&pending) == 0) {
-        for (int s : caughtSignals) {
-            if (sigismember(&pending, s) == 1) {
-                return false;
-            }
-        }
-    }
-    int expected = Active;
-    return slot < 0 || slots[slot].state.compare_exchange_strong(expected, Renaming);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,7 +352,7 @@ bool AtomicOutput::Commit() {
     }
     {
         SignalsHeld held;
-        if (!MayRename(slot) || std::rename(temporary.c_str(), target.c_str()) != 0) {
+        if (std::rename(temporary.c_str(), target.c_str()) != 0) {
             close(directory);
             return false;
         }

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,11 +61,14 @@ protected:
 // Starts the program writing out.wav (which holds `previous`) from in.wav, stops it once the
 // temporary has appeared and while it still exists, sends sig and lets it go on. Returns how the
 // run ended, or a run with status -1 when the write could not be caught in the act.
-ProgramRun SignalWhileWriting(const std::filesystem::path& dir,
-                              const std::vector<std::string>& command, int sig,
-                              const std::vector<int>& ignored) {
-    const std::set<std::string> before = Entries(dir);
-    for (int attempt = 0; attempt < 5; attempt++) {
+ProgramRun SignalWhileWriting(
+    const std::filesystem::path& dir, const std::vector<std::string>& command, int sig,
+    const std::vector<int>& ignored, const std::function<void()>& setUp = [] {}) {
+    // On a busy machine the program may finish before it is stopped: each attempt starts again
+    // from what the caller set up (an attempt that went through has replaced out.wav).
+    for (int attempt = 0; attempt < 20; attempt++) {
+        setUp();
+        const std::set<std::string> before = Entries(dir);
         // Every file made in the directory is reported at once, so the program is stopped while
         // it writes, before the rename.
         const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -108,9 +112,8 @@ TEST_F(OutputSafetyTest, SignalsWhileWritingRemoveTheTemporary) {
     const Bytes previous = wavtest::Text("an earlier result");
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(sig));
-        Write("out.wav", previous);
-        const ProgramRun run =
-            SignalWhileWriting(dir, Command({"-i", "in.wav", "-o", "out.wav"}), sig, {});
+        const ProgramRun run = SignalWhileWriting(dir, Command({"-i", "in.wav", "-o", "out.wav"}),
+                                                  sig, {}, [&] { Write("out.wav", previous); });
         // Ended by the signal as without a handler, after removing the temporary.
         EXPECT_EQ(run.status, 128 + sig);
         EXPECT_EQ(run.out, untilWriting);
