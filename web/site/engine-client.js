@@ -16,6 +16,7 @@ export class EngineClient {
       const request = this.pending.get(data.id);
       if (!request) return;
       this.pending.delete(data.id);
+      if (data.fatal) this.restart();
       if (data.failure) request.reject(new Error(data.failure));
       else request.resolve(data.result);
     };
@@ -62,8 +63,13 @@ export class EngineClient {
   }
 
   cancel() {
+    this.restart(new CancelledError());
+  }
+
+  // A new worker, the old one's requests failed with `error` (if any are left).
+  restart(error = new Error("the simulation thread stopped")) {
     this.worker.terminate();
-    this.failAll(new CancelledError());
+    this.failAll(error);
     this.start();
   }
 }

@@ -45,6 +45,14 @@ self.onmessage = async ({ data }) => {
     result.milliseconds = performance.now() - started;
     self.postMessage({ id: data.id, result }, buffers(result));
   } catch (error) {
-    self.postMessage({ id: data.id, failure: String(error && error.message ? error.message : error) });
+    const text = String(error && error.message ? error.message : error);
+    // The module aborts when its memory cannot grow (a sound too long for the page); it is of
+    // no use after that, and the page starts another.
+    if (/^Aborted\(/.test(text)) {
+      self.postMessage({ id: data.id, fatal: true,
+        failure: "the page ran out of memory for this sound (the cihear command line has no such limit)" });
+    } else {
+      self.postMessage({ id: data.id, failure: text });
+    }
   }
 };

@@ -1,0 +1,112 @@
+// The three pictures together: the view they share (the whole sound, or a zoomed stretch), the
+// playhead and the loop drawn over them, and the pointer on them (a click seeks, a drag chooses
+// a loop).
+import { SpectrogramThread, drawElectrodogram, margin, peakLevel } from "./figures.js";
+
+const outputRate = 20000;
+const shortestView = 0.02;
+
+export class Pictures {
+  // elements: {box, input, output, electrodogram, caption, playhead, selection, view}; seek(t)
+  // and loop(a, b) are called for a click and a drag.
+  constructor(elements, { seek, loop }) {
+    this.e = elements;
+    this.thread = new SpectrogramThread();
+    this.sound = null; // {samples, rate} of the original
+    this.result = null; // the simulation, with .floats (its samples) and .peak
+    this.view = { start: 0, end: 1 };
+    this.duration = 0;
+    this.pointer(seek, loop);
+  }
+
+  setSound(samples, rate) {
+    this.sound = { samples, rate };
+    this.result = null;
+    this.duration = samples.length / rate;
+    this.view = { start: 0, end: this.duration || 1 };
+    this.e.box.hidden = false;
+    return this.draw();
+  }
+
+  setResult(result, floats) {
+    this.result = { ...result, floats, peak: peakLevel(result) };
+    this.duration = result.pcm.length / outputRate;
+    if (this.view.end > this.duration) this.view = { start: 0, end: this.duration || 1 };
+    return this.draw();
+  }
+
+  // Zoom by `factor` (below 1 zooms in) around `centre` seconds, kept within the sound.
+  zoom(factor, centre = (this.view.start + this.view.end) / 2) {
+    const span = Math.min(this.duration, Math.max(shortestView, (this.view.end - this.view.start) * factor));
+    this.show(centre - span / 2, centre + span / 2);
+  }
+
+  // The view moved by `share` of its width.
+  pan(share) {
+    const span = this.view.end - this.view.start;
+    this.show(this.view.start + share * span, this.view.end + share * span);
+  }
+
+  show(start, end) {
+    const span = Math.min(this.duration, Math.max(shortestView, end - start));
+    const from = Math.max(0, Math.min(start, this.duration - span));
+    this.view = { start: from, end: from + span };
+    return this.draw();
+  }
+
+  // Every picture again for the current view; resolves when all are painted.
+  draw() {
+    const { start, end } = this.view;
+    this.e.view.textContent = `Showing ${start.toFixed(3)} to ${end.toFixed(3)} s of ${this.duration.toFixed(2)} s`;
+    const bands = this.result ? this.result.bands : null;
+    const drawn = [];
+    if (this.sound) drawn.push(this.thread.draw(this.e.input, this.sound.samples, this.sound.rate, this.view, bands));
+    this.e.output.closest("figure").hidden = !this.result;
+    this.e.electrodogram.closest("figure").hidden = !this.result;
+    if (this.result) {
+      drawn.push(this.thread.draw(this.e.output, this.result.floats, outputRate, this.view, bands));
+      drawElectrodogram(this.e.electrodogram, this.result, this.view, this.result.peak);
+    }
+    return Promise.all(drawn);
+  }
+
+  // The x of `seconds` in the box, and the time at a pointer's x (within the view).
+  x(seconds) {
+    const width = this.e.box.clientWidth - margin.left - margin.right;
+    return margin.left + ((seconds - this.view.start) / (this.view.end - this.view.start)) * width;
+  }
+
+  timeAt(clientX) {
+    const width = this.e.box.clientWidth - margin.left - margin.right;
+    const share = (clientX - this.e.box.getBoundingClientRect().left - margin.left) / width;
+    return this.view.start + Math.max(0, Math.min(1, share)) * (this.view.end - this.view.start);
+  }
+
+  // The playhead at `t` and the loop from a to b (or none), where the view shows them.
+  overlay(t, loop) {
+    const inView = (s) => s >= this.view.start && s <= this.view.end;
+    this.e.playhead.hidden = !this.result || !inView(t);
+    this.e.playhead.style.left = `${this.x(t)}px`;
+    const box = this.e.selection;
+    box.hidden = !loop || !this.result || loop.end < this.view.start || loop.start > this.view.end;
+    if (!box.hidden) {
+      const a = this.x(Math.max(loop.start, this.view.start)), b = this.x(Math.min(loop.end, this.view.end));
+      box.style.left = `${a}px`;
+      box.style.width = `${b - a}px`;
+    }
+  }
+
+  pointer(seek, loop) {
+    let from = null;
+    this.e.box.addEventListener("pointerdown", (event) => {
+      if (event.target.tagName === "CANVAS" && this.result) from = { x: event.clientX, t: this.timeAt(event.clientX) };
+    });
+    window.addEventListener("pointerup", (event) => {
+      if (!from) return;
+      const t = this.timeAt(event.clientX);
+      if (Math.abs(event.clientX - from.x) < 5) seek(t);
+      else loop(Math.min(t, from.t), Math.max(t, from.t));
+      from = null;
+    });
+  }
+}
