@@ -53,9 +53,10 @@ export async function readAudio(engine, bytes, name) {
   // reader found samples of another kind than 16-bit (8-bit, 24-bit, floating point): those,
   // and other formats, are left to the browser.
   const why = `${name} cannot be read: ${loaded.message}.`;
-  if (isWav(bytes) && !(loaded.wav && loaded.bits !== 16)) throw new InputError(why);
+  const wav = isWav(bytes); // the decoder takes the bytes over
+  if (wav && !(loaded.wav && loaded.bits !== 16)) throw new InputError(why);
   return decode(bytes, name).catch((error) => {
-    throw isWav(bytes) ? new InputError(why) : error;
+    throw wav ? new InputError(why) : error;
   });
 }
 

@@ -183,6 +183,12 @@ async function start() {
         showError(`The simulation was refused: ${result.message}.`);
         return;
       }
+      if (result.pcm.length === 0) {
+        // The command line writes an empty file here; the page says why there is nothing.
+        showError(`The simulation holds no samples: ${input.samples.length} samples at ${input.rate} Hz ` +
+          `last less than one sample at ${outputRate} Hz.`);
+        return;
+      }
       performance.measure("cihear: simulate", { start: began });
       const shown = performance.now();
       show(result, seed, (performance.now() - began) / 1000);
