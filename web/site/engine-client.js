@@ -1,18 +1,23 @@
 // The page's side of the simulation worker: requests as promises, a cancel that ends the worker
 // (a new one starts for the next request), and an estimate of how long a simulation takes.
+import { TimeModel } from "./estimate.js";
 
 export class EngineClient {
   constructor() {
     this.pending = new Map();
     this.nextId = 1;
-    // Milliseconds per second of input and per channel, measured on this page's runs.
-    this.costPerChannelSecond = null;
+    // The simulations timed in this page (the worker's own calibration first).
+    this.times = new TimeModel();
     this.start();
   }
 
   start() {
     this.worker = new Worker(new URL("./worker.js", import.meta.url), { type: "module" });
     this.worker.onmessage = ({ data }) => {
+      if (data.type === "calibrated") {
+        this.times.add(data.work, data.milliseconds);
+        return;
+      }
       const request = this.pending.get(data.id);
       if (!request) return;
       this.pending.delete(data.id);
@@ -50,16 +55,14 @@ export class EngineClient {
       { type: "simulate", samples: copy, rate, pairs, seed },
       [copy.buffer],
     );
-    if (result.ok && samples.length > 0) {
-      const channelSeconds = (samples.length / rate) * result.channels;
-      this.costPerChannelSecond = result.milliseconds / channelSeconds;
-    }
+    if (result.ok) this.times.add((samples.length / rate) * result.channels, result.milliseconds);
     return result;
   }
 
-  // Expected milliseconds for a simulation, or null before the first one.
+  // Expected milliseconds for a simulation of `seconds` with `channels`, or null before any
+  // simulation was timed.
   estimate(seconds, channels) {
-    return this.costPerChannelSecond === null ? null : this.costPerChannelSecond * seconds * channels;
+    return this.times.predict(seconds * channels);
   }
 
   cancel() {

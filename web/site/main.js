@@ -162,6 +162,7 @@ async function start() {
     const tick = () => {
       const elapsed = (performance.now() - began) / 1000;
       const expected = client.estimate(seconds, channels);
+      state.expected = expected;
       const what = `Simulating ${seconds.toFixed(1)} s of sound`;
       if (expected === null) {
         $("progress").removeAttribute("value");

@@ -1,41 +1,6 @@
-// The page's labels and pictures as a first-time visitor meets them, and the spectrogram's
-// arithmetic on its own (in node). Called by page.test.mjs with its group runner and page.
+// The page's labels and pictures as a first-time visitor meets them. Called by page.test.mjs
+// with its group runner and page.
 import assert from "node:assert/strict";
-import { maxFrequency, spectrogram } from "../site/spectrogram.js";
-
-// A sine of `amplitude` at `hz`, `seconds` long at `rate` Hz.
-function sine(rate, seconds, hz, amplitude) {
-  return Float64Array.from({ length: Math.round(rate * seconds) }, (_, i) => amplitude * Math.sin((2 * Math.PI * hz * i) / rate));
-}
-
-// The row of the loudest level in column c, and that level.
-function loudest(db, rows, c) {
-  let row = 0;
-  for (let r = 1; r < rows; r++) if (db[c * rows + r] > db[c * rows + row]) row = r;
-  return { row, level: db[c * rows + row] };
-}
-
-export function spectrogramGroups(group) {
-  return group("the spectrogram: a tone in its row at its level, its cost bounded at any sample rate", async () => {
-    const rows = 200, columns = 50;
-    for (const rate of [8000, 22050, 44100, 10000000]) {
-      const x = sine(rate, 0.2, 3000, 0.5);
-      const { db, window, transform } = spectrogram({ samples: x, rate, start: 0, end: 0.2, columns, rows });
-      const { row, level } = loudest(db, rows, columns / 2);
-      const hz = ((row + 0.5) / rows) * maxFrequency;
-      assert.ok(Math.abs(hz - 3000) <= 100, `${rate} Hz: the 3 kHz tone peaks at ${hz} Hz`);
-      // Amplitude 0.5 is 6 dB below full scale; the Hann window loses at most 1.5 dB between bins.
-      assert.ok(level > -7.6 && level < -5.5, `${rate} Hz: the tone reads ${level} dB`);
-      assert.ok(transform <= 4096 && Math.abs(window - 0.0125) < 0.001, `${rate} Hz: window ${window} s, ${transform} points`);
-    }
-    // A 50 ms view gets short windows; a header claiming 4 GHz costs no more than any other.
-    const short = spectrogram({ samples: sine(44100, 1, 1000, 1), rate: 44100, start: 0.5, end: 0.55, columns, rows });
-    assert.ok(short.window < 0.004, `a 50 ms view: window ${short.window} s`);
-    const began = performance.now();
-    const huge = spectrogram({ samples: sine(44100, 1, 1000, 1), rate: 4e9, start: 0, end: 44100 / 4e9, columns: 1200, rows: 200 });
-    assert.ok(performance.now() - began < 2000 && huge.transform <= 4096, `4 GHz: ${performance.now() - began} ms`);
-  });
-}
 
 export async function pageGroups(group, page) {
   await group("labels: plain words with the option's name beside them, in three groups", async () => {
