@@ -48,7 +48,7 @@ async function start() {
   state.player = player;
   const pictures = new Pictures({
     box: $("figures"), input: $("spectrogram-in"), output: $("spectrogram-out"),
-    electrodogram: $("electrodogram"), playhead: $("playhead"), selection: $("selection"), view: $("view"),
+    electrodogram: $("electrodogram"), explain: $("electrodogram-explain"), playhead: $("playhead"), selection: $("selection"), view: $("view"),
   }, {
     seek: (t) => {
       player.seek(t);
@@ -288,13 +288,18 @@ async function start() {
     if (loop) redraw(pictures.show(loop.start, loop.end));
   });
 
-  let resizeTimer = null;
-  window.addEventListener("resize", () => {
+  // Drawn again when the pictures' width changes (a resized window, a scroll bar that comes
+  // or goes), a moment after the last change.
+  let resizeTimer = null, drawnWidth = 0;
+  new ResizeObserver(() => {
+    const width = $("figures").clientWidth;
+    if (width === drawnWidth) return;
     clearTimeout(resizeTimer);
     resizeTimer = setTimeout(() => {
+      drawnWidth = width;
       if (state.input) redraw(pictures.draw());
     }, 200);
-  });
+  }).observe($("figures"));
   setState("ready");
 }
 

@@ -7,7 +7,7 @@ const outputRate = 20000;
 const shortestView = 0.02;
 
 export class Pictures {
-  // elements: {box, input, output, electrodogram, caption, playhead, selection, view}; seek(t)
+  // elements: {box, input, output, electrodogram, explain, playhead, selection, view}; seek(t)
   // and loop(a, b) are called for a click and a drag.
   constructor(elements, { seek, loop }) {
     this.e = elements;
@@ -63,6 +63,7 @@ export class Pictures {
     if (this.sound) drawn.push(this.thread.draw(this.e.input, this.sound.samples, this.sound.rate, this.view, bands));
     this.e.output.closest("figure").hidden = !this.result;
     this.e.electrodogram.closest("figure").hidden = !this.result;
+    this.e.explain.hidden = !this.result;
     if (this.result) {
       drawn.push(this.thread.draw(this.e.output, this.result.floats, outputRate, this.view, bands));
       drawElectrodogram(this.e.electrodogram, this.result, this.view, this.result.peak);
@@ -70,15 +71,23 @@ export class Pictures {
     return Promise.all(drawn);
   }
 
+  // Where the plots lie in the box: their left edge and width (the canvases' drawing area,
+  // inside their borders).
+  plot() {
+    const canvas = this.e.input;
+    const left = canvas.getBoundingClientRect().left - this.e.box.getBoundingClientRect().left + canvas.clientLeft;
+    return { left: left + margin.left, width: canvas.clientWidth - margin.left - margin.right };
+  }
+
   // The x of `seconds` in the box, and the time at a pointer's x (within the view).
   x(seconds) {
-    const width = this.e.box.clientWidth - margin.left - margin.right;
-    return margin.left + ((seconds - this.view.start) / (this.view.end - this.view.start)) * width;
+    const { left, width } = this.plot();
+    return left + ((seconds - this.view.start) / (this.view.end - this.view.start)) * width;
   }
 
   timeAt(clientX) {
-    const width = this.e.box.clientWidth - margin.left - margin.right;
-    const share = (clientX - this.e.box.getBoundingClientRect().left - margin.left) / width;
+    const { left, width } = this.plot();
+    const share = (clientX - this.e.box.getBoundingClientRect().left - left) / width;
     return this.view.start + Math.max(0, Math.min(1, share)) * (this.view.end - this.view.start);
   }
 
