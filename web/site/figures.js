@@ -2,7 +2,7 @@
 // electrodogram, on canvases sharing one time axis (the view, from `start` to `end` seconds);
 // black on white. The spectrograms are computed in their own thread (figures-worker.js), at the
 // size of the picture; only the painting is done here.
-import { maxFrequency, windowSeconds } from "./spectrogram.js";
+import { maxFrequency } from "./spectrogram.js";
 
 export const margin = { left: 108, right: 70, top: 8, bottom: 22 };
 const font = "11px system-ui, sans-serif";
@@ -60,15 +60,8 @@ function verticalLabel({ ctx, plotHeight }, text) {
   ctx.restore();
 }
 
-// The samples a view's spectrogram needs, with where they begin in the sound.
-function stretch(samples, rate, { start, end }) {
-  const reach = windowSeconds(end - start) + 2 / rate;
-  const from = Math.max(0, Math.floor((start - reach) * rate));
-  const to = Math.min(samples.length, Math.ceil((end + reach) * rate) + Math.ceil(rate / 48000));
-  return { samples: Float64Array.from(samples.subarray(from, Math.max(from, to))), offset: from };
-}
-
-// Spectrograms computed in a worker; a canvas shows only the answer to its latest request.
+// Spectrograms computed in a worker, which holds the sounds they are of (one per key); a
+// canvas shows only the answer to its latest request.
 export class SpectrogramThread {
   constructor() {
     this.worker = new Worker(new URL("./figures-worker.js", import.meta.url), { type: "module" });
@@ -82,17 +75,22 @@ export class SpectrogramThread {
     };
   }
 
-  // Draws the spectrogram of `samples` at `rate` Hz over `view` on `canvas`, with the band
-  // edges of `bands` (or none). Resolves when painted, or when a newer request replaced it.
-  draw(canvas, samples, rate, view, bands) {
+  // `samples` at `rate` Hz as the sound `key`, replacing the one before (a copy is handed over).
+  sound(key, samples, rate) {
+    const copy = Float32Array.from(samples);
+    this.worker.postMessage({ type: "sound", key, samples: copy, rate }, [copy.buffer]);
+  }
+
+  // Draws the spectrogram of the sound `key` over `view` on `canvas`, with the band edges of
+  // `bands` (or none). Resolves when painted, or when a newer request replaced it.
+  draw(canvas, key, view, bands) {
     const picture = prepare(canvas, 180);
     const columns = Math.max(1, Math.round(picture.plotWidth * picture.ratio));
     const rows = Math.max(1, Math.round(picture.plotHeight * picture.ratio));
     const id = this.nextId++;
     this.latest.set(canvas, id);
     canvas.dataset.drawn = "no";
-    const part = stretch(samples, rate, view);
-    const message = { id, ...part, rate, start: view.start, end: view.end, columns, rows };
+    const message = { type: "spectrogram", id, key, start: view.start, end: view.end, columns, rows };
     return new Promise((resolve) => {
       this.pending.set(id, (answer) => {
         if (this.latest.get(canvas) === id && !answer.failure) {
@@ -102,7 +100,7 @@ export class SpectrogramThread {
         }
         resolve(answer);
       });
-      this.worker.postMessage(message, [message.samples.buffer]);
+      this.worker.postMessage(message);
     });
   }
 }

@@ -12,15 +12,16 @@ export class Pictures {
   constructor(elements, { seek, loop }) {
     this.e = elements;
     this.thread = new SpectrogramThread();
-    this.sound = null; // {samples, rate} of the original
-    this.result = null; // the simulation, with .floats (its samples) and .peak
+    this.sound = false; // whether there is an original (its samples are in the thread)
+    this.result = null; // the simulation, with .peak
     this.view = { start: 0, end: 1 };
     this.duration = 0;
     this.pointer(seek, loop);
   }
 
   setSound(samples, rate) {
-    this.sound = { samples, rate };
+    this.thread.sound("input", samples, rate);
+    this.sound = true;
     this.result = null;
     this.duration = samples.length / rate;
     this.view = { start: 0, end: this.duration || 1 };
@@ -29,7 +30,8 @@ export class Pictures {
   }
 
   setResult(result, floats) {
-    this.result = { ...result, floats, peak: peakLevel(result) };
+    this.thread.sound("output", floats, outputRate);
+    this.result = { ...result, peak: peakLevel(result) };
     this.duration = result.pcm.length / outputRate;
     if (this.view.end > this.duration) this.view = { start: 0, end: this.duration || 1 };
     return this.draw();
@@ -60,12 +62,12 @@ export class Pictures {
     this.e.view.textContent = `Showing ${start.toFixed(3)} to ${end.toFixed(3)} s of ${this.duration.toFixed(2)} s`;
     const bands = this.result ? this.result.bands : null;
     const drawn = [];
-    if (this.sound) drawn.push(this.thread.draw(this.e.input, this.sound.samples, this.sound.rate, this.view, bands));
+    if (this.sound) drawn.push(this.thread.draw(this.e.input, "input", this.view, bands));
     this.e.output.closest("figure").hidden = !this.result;
     this.e.electrodogram.closest("figure").hidden = !this.result;
     this.e.explain.hidden = !this.result;
     if (this.result) {
-      drawn.push(this.thread.draw(this.e.output, this.result.floats, outputRate, this.view, bands));
+      drawn.push(this.thread.draw(this.e.output, "output", this.view, bands));
       drawElectrodogram(this.e.electrodogram, this.result, this.view, this.result.peak);
     }
     return Promise.all(drawn);

@@ -1,8 +1,8 @@
 // The spectrogram of a stretch of sound, computed for a picture of `columns` x `rows` pixels:
-// its cost follows the picture, not the file. A sound at a very high sample rate is first
-// averaged down to a working rate near 48 kHz (one pass over the samples given), so the
-// transform never grows with the rate; the window follows the stretch shown (20 ms on a
-// long view, a few milliseconds on a 50 ms one), and the transform length is bounded.
+// its cost follows the picture, not the file. A sound at a very high sample rate is averaged
+// down once to a working rate near 48 kHz (prepare), so the transform never grows with the
+// rate; the window follows the stretch shown (20 ms on a long view, a few milliseconds on a
+// 50 ms one), and the transform length is bounded.
 
 export const maxFrequency = 10000; // the simulation's Nyquist frequency: both pictures to it
 const workingRate = 48000;
@@ -69,15 +69,18 @@ function averageDown(samples, factor) {
   return out;
 }
 
-// Levels in dB re a full-scale sine (a sine of amplitude 1 reads 0 dB), columns x rows (row 0
-// at 0 Hz, -Infinity above the sound's Nyquist frequency), of the view from `start` to `end`
-// seconds. samples[0] is sample `offset` of the sound. {db, window (seconds), transform}.
-export function spectrogram({ samples, rate, offset = 0, start, end, columns, rows }) {
+// A sound ready for its spectrograms: {x, r (its rate), first (the time of x[0])}, its samples
+// at `rate` Hz averaged down when the rate is far above the working rate.
+export function prepare(samples, rate) {
   const factor = rate > 2 * workingRate ? Math.floor(rate / workingRate) : 1;
-  const x = averageDown(samples, factor);
-  const r = rate / factor;
-  // The time of x[0], the centre of its group.
-  const first = (offset + (factor - 1) / 2) / rate;
+  // x[0] is the mean of the first group: its time is the group's centre.
+  return { x: averageDown(samples, factor), r: rate / factor, first: (factor - 1) / 2 / rate };
+}
+
+// Levels in dB re a full-scale sine (a sine of amplitude 1 reads 0 dB), columns x rows (row 0
+// at 0 Hz, -Infinity above the sound's Nyquist frequency), of a prepared sound from `start` to
+// `end` seconds. {db, window (seconds), transform (its length)}.
+export function spectrogram({ x, r, first }, { start, end, columns, rows }) {
   const length = Math.max(4, Math.round(windowSeconds(end - start) * r));
   let n = 16;
   while (n < largestTransform && (n < length || n < (r * rows) / maxFrequency)) n *= 2;

@@ -313,6 +313,7 @@ await group("a simulation can be cancelled, and the next one runs", async () => 
 await group("screenshots after a simulation", async () => {
   // The example as a first visitor meets it: at the defaults, which it sets to 8 of 12.
   await setParams(page, {});
+  await page.$$eval("#params details", (folds) => folds.forEach((fold) => (fold.open = false)));
   await simulation(page, () => page.click("#example"));
   await page.waitForFunction(() => ["spectrogram-in", "spectrogram-out"].every((id) => document.getElementById(id).dataset.drawn === "yes"));
   await page.screenshot({ path: join(work, "web-page.png"), fullPage: true });

@@ -2,7 +2,7 @@
 // page.test.mjs with its group runner.
 import assert from "node:assert/strict";
 import { TimeModel } from "../site/estimate.js";
-import { maxFrequency, spectrogram } from "../site/spectrogram.js";
+import { maxFrequency, prepare, spectrogram } from "../site/spectrogram.js";
 
 // A sine of `amplitude` at `hz`, `seconds` long at `rate` Hz.
 function sine(rate, seconds, hz, amplitude) {
@@ -21,7 +21,7 @@ export async function unitGroups(group) {
     const rows = 200, columns = 50;
     for (const rate of [8000, 22050, 44100, 10000000]) {
       const x = sine(rate, 0.2, 3000, 0.5);
-      const { db, window, transform } = spectrogram({ samples: x, rate, start: 0, end: 0.2, columns, rows });
+      const { db, window, transform } = spectrogram(prepare(x, rate), { start: 0, end: 0.2, columns, rows });
       const { row, level } = loudest(db, rows, columns / 2);
       const hz = ((row + 0.5) / rows) * maxFrequency;
       assert.ok(Math.abs(hz - 3000) <= 100, `${rate} Hz: the 3 kHz tone peaks at ${hz} Hz`);
@@ -29,11 +29,20 @@ export async function unitGroups(group) {
       assert.ok(level > -7.6 && level < -5.5, `${rate} Hz: the tone reads ${level} dB`);
       assert.ok(transform <= 4096 && Math.abs(window - 0.0125) < 0.001, `${rate} Hz: window ${window} s, ${transform} points`);
     }
+    // A burst from 0.1 to 0.2 s, at an ordinary and at a very high rate: seen where it is.
+    for (const rate of [44100, 10000000]) {
+      const x = sine(rate, 0.3, 2000, 1).map((v, i) => (i >= 0.1 * rate && i < 0.2 * rate ? v : 0));
+      const { db } = spectrogram(prepare(x, rate), { start: 0, end: 0.3, columns: 30, rows });
+      const levels = [5, 9, 10, 15, 19, 20, 25].map((c) => Math.round(loudest(db, rows, c).level));
+      assert.ok(levels[0] < -100 && levels[6] < -100 && levels[3] > -3, `${rate} Hz: ${levels}`);
+      // Column 9 ends at 0.1 s, column 20 begins at 0.2 s: half a window reaches into each.
+      assert.ok(levels[1] < levels[2] && levels[4] > levels[5], `${rate} Hz, the edges: ${levels}`);
+    }
     // A 50 ms view gets short windows; a header claiming 4 GHz costs no more than any other.
-    const short = spectrogram({ samples: sine(44100, 1, 1000, 1), rate: 44100, start: 0.5, end: 0.55, columns, rows });
+    const short = spectrogram(prepare(sine(44100, 1, 1000, 1), 44100), { start: 0.5, end: 0.55, columns, rows });
     assert.ok(short.window < 0.004, `a 50 ms view: window ${short.window} s`);
     const began = performance.now();
-    const huge = spectrogram({ samples: sine(44100, 1, 1000, 1), rate: 4e9, start: 0, end: 44100 / 4e9, columns: 1200, rows: 200 });
+    const huge = spectrogram(prepare(sine(44100, 1, 1000, 1), 4e9), { start: 0, end: 44100 / 4e9, columns: 1200, rows: 200 });
     assert.ok(performance.now() - began < 2000 && huge.transform <= 4096, `4 GHz: ${performance.now() - began} ms`);
   });
 
