@@ -6,9 +6,11 @@
 const decodeRate = 48000;
 
 // The largest file the page reads, and the longest sound: the samples are held several times
-// over (as read, as played, as simulated), which a browser tab cannot afford for hours of
-// sound. 128 MiB is 25 minutes of 16-bit mono at 44.1 kHz.
-export const maxFileBytes = 128 * 1024 * 1024;
+// over (as read, as played, as simulated, and the electrodogram), which a browser tab cannot
+// afford for hours of sound. 64 MiB is 25 minutes of 16-bit mono at 22.05 kHz, 12.7 at
+// 44.1 kHz: such a file was simulated in 57 s with 1.6 GB of the tab's memory, where one of
+// 128 MiB left the page unanswering for minutes.
+export const maxFileBytes = 64 * 1024 * 1024;
 const maxSamples = maxFileBytes / 2;
 
 export class InputError extends Error {}

@@ -44,6 +44,12 @@ export class EngineClient {
     });
   }
 
+  // Times the worker's own simulations for the estimate (a worker started anew keeps the
+  // estimate it had).
+  calibrate() {
+    this.worker.postMessage({ type: "calibrate" });
+  }
+
   // A file through the command line's WAV reader: {wav, ok, message, bits, rate, samples}.
   loadWav(bytes) {
     return this.request({ type: "load", bytes }, [bytes]);

@@ -169,8 +169,9 @@ async function start() {
         $("progress-text").textContent = `${what}… ${elapsed.toFixed(0)} s`;
       } else {
         $("progress").value = Math.min(0.99, (elapsed * 1000) / expected);
-        const left = Math.max(0, expected / 1000 - elapsed);
-        $("progress-text").textContent = `${what}: about ${left.toFixed(0)} s left`;
+        const left = expected / 1000 - elapsed;
+        $("progress-text").textContent = left >= 0.5 ? `${what}: about ${left.toFixed(0)} s left`
+          : `${what}: nearly done, ${elapsed.toFixed(0)} s so far (longer than foreseen)`;
       }
     };
     tick();
@@ -273,34 +274,10 @@ async function start() {
     pictures.overlay(t, loopShown());
     if (player.playing) requestAnimationFrame(follow);
   }
-  const redraw = (promise) => promise.then(follow);
-  $("zoom-in").addEventListener("click", () => {
-    const t = player.position();
-    const { start, end } = pictures.view;
-    redraw(pictures.zoom(0.25, t > start && t < end ? t : undefined));
-  });
-  $("zoom-out").addEventListener("click", () => redraw(pictures.zoom(4)));
-  $("earlier").addEventListener("click", () => redraw(pictures.pan(-0.5)));
-  $("later").addEventListener("click", () => redraw(pictures.pan(0.5)));
-  $("zoom-all").addEventListener("click", () => redraw(pictures.show(0, pictures.duration)));
-  $("zoom-loop").addEventListener("click", () => {
-    const loop = loopShown();
-    if (loop) redraw(pictures.show(loop.start, loop.end));
-  });
-
-  // Drawn again when the pictures' width changes (a resized window, a scroll bar that comes
-  // or goes), a moment after the last change.
-  let resizeTimer = null, drawnWidth = 0;
-  new ResizeObserver(() => {
-    const width = $("figures").clientWidth;
-    if (width === drawnWidth) return;
-    clearTimeout(resizeTimer);
-    resizeTimer = setTimeout(() => {
-      drawnWidth = width;
-      if (state.input) redraw(pictures.draw());
-    }, 200);
-  }).observe($("figures"));
+  pictures.wire({ in: $("zoom-in"), out: $("zoom-out"), earlier: $("earlier"), later: $("later"),
+    loop: $("zoom-loop"), all: $("zoom-all") }, { position: () => player.position(), loop: loopShown, after: follow });
   setState("ready");
+  client.calibrate();
 }
 
 start();

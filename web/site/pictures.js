@@ -59,6 +59,7 @@ export class Pictures {
   // Every picture again for the current view; resolves when all are painted.
   draw() {
     const { start, end } = this.view;
+    this.drawnWidth = this.e.box.clientWidth;
     this.e.view.textContent = `Showing ${start.toFixed(3)} to ${end.toFixed(3)} s of ${this.duration.toFixed(2)} s`;
     const bands = this.result ? this.result.bands : null;
     const drawn = [];
@@ -105,6 +106,33 @@ export class Pictures {
       box.style.left = `${a}px`;
       box.style.width = `${b - a}px`;
     }
+  }
+
+  // The zoom buttons ({in, out, earlier, later, loop, all}); position() gives the playhead's
+  // time, loop() the loop or null, and after() is called once the pictures are drawn again.
+  // They are also drawn again when the box's width changes (a resized window, a scroll bar
+  // that comes or goes), a moment after the last change.
+  wire(buttons, { position, loop, after }) {
+    const redraw = (drawn) => drawn.then(after);
+    buttons.in.addEventListener("click", () => {
+      const t = position();
+      redraw(this.zoom(0.25, t > this.view.start && t < this.view.end ? t : undefined));
+    });
+    buttons.out.addEventListener("click", () => redraw(this.zoom(4)));
+    buttons.earlier.addEventListener("click", () => redraw(this.pan(-0.5)));
+    buttons.later.addEventListener("click", () => redraw(this.pan(0.5)));
+    buttons.all.addEventListener("click", () => redraw(this.show(0, this.duration)));
+    buttons.loop.addEventListener("click", () => {
+      const stretch = loop();
+      if (stretch) redraw(this.show(stretch.start, stretch.end));
+    });
+    let timer = null;
+    new ResizeObserver(() => {
+      clearTimeout(timer);
+      timer = setTimeout(() => {
+        if (this.sound && this.e.box.clientWidth !== this.drawnWidth) redraw(this.draw());
+      }, 200);
+    }).observe(this.e.box);
   }
 
   pointer(seek, loop) {

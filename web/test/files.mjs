@@ -89,7 +89,7 @@ export async function fileGroups(group, page, { work, cihear }) {
       truncateSync(path, size); // sparse: nothing is written
       const got = await answer(page, path);
       assert.match(got.error, new RegExp(`large-${gib}\\.wav is too large for the page: ${1024 * gib} MB; ` +
-        "the page reads files up to 128 MB"));
+        "the page reads files up to 64 MB"));
     }
   });
 

@@ -314,6 +314,7 @@ await group("screenshots after a simulation", async () => {
   // The example as a first visitor meets it: at the defaults, which it sets to 8 of 12.
   await setParams(page, {});
   await page.$$eval("#params details", (folds) => folds.forEach((fold) => (fold.open = false)));
+  await page.$eval("#auto", (e) => (e.checked = true)); // as the page starts; the test unticked it
   await simulation(page, () => page.click("#example"));
   await page.waitForFunction(() => ["spectrogram-in", "spectrogram-out"].every((id) => document.getElementById(id).dataset.drawn === "yes"));
   await page.screenshot({ path: join(work, "web-page.png"), fullPage: true });
@@ -321,6 +322,7 @@ await group("screenshots after a simulation", async () => {
   await new Promise((r) => setTimeout(r, 400));
   await page.screenshot({ path: join(work, "web-page-phone.png"), fullPage: true });
   console.log(`     saved ${join(work, "web-page.png")} and web-page-phone.png`);
+  await page.$eval("#auto", (e) => (e.checked = false));
 });
 
 await group("A/B switching keeps the position; a loop stays within its stretch; report", async () => {

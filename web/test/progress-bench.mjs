@@ -46,7 +46,9 @@ for (const what of args.order.split(",")) {
     await page.$eval("#file", (e) => (e.value = ""));
     await (await page.$("#file")).uploadFile(speechFile(Number(what)));
   }
-  await page.waitForFunction(() => window.cihearPage.result, { timeout: 600000 });
+  await page.waitForFunction(() => window.cihearPage.result || document.body.dataset.state === "error", { timeout: 600000 });
+  const error = await page.$eval("#error", (e) => (e.hidden ? "" : e.textContent));
+  if (error) throw new Error(error);
   const { expected, milliseconds } = await page.evaluate(() =>
     ({ expected: window.cihearPage.expected, milliseconds: window.cihearPage.result.milliseconds }));
   const ratio = expected ? (expected / milliseconds).toFixed(2) : "-";
