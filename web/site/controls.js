@@ -27,9 +27,11 @@ const labels = {
   cutoff_freq: "Hearing aid to implant crossover",
 };
 
-// What the program does with f_max and cutoff_freq, said in full: cutoff_freq raises f_max
-// whenever f_max lies below it, with eas on or off.
+// What the program does with f_min, f_max and cutoff_freq, said in full: cutoff_freq raises
+// f_max whenever f_max lies below it, with eas on or off; an f_max below f_min is refused by
+// these checks (the command line raises it).
 const summaries = {
+  f_min: "lower edge of the implant's frequency range (f_max may not lie below it)",
   f_max: "upper edge of the implant's frequency range; raised to cutoff_freq when below it, whether eas is on or off",
   cutoff_freq: "under eas, where the hearing aid hands over to the implant; with eas on or off, f_max is raised to it when below it",
 };
