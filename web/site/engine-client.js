@@ -56,7 +56,7 @@ export class EngineClient {
   }
 
   async simulate(samples, rate, pairs, seed) {
-    const copy = Float64Array.from(samples);
+    const copy = samples.slice(); // handed over to the worker; the page keeps its own
     const result = await this.request(
       { type: "simulate", samples: copy, rate, pairs, seed },
       [copy.buffer],

@@ -77,7 +77,7 @@ export class SpectrogramThread {
 
   // `samples` at `rate` Hz as the sound `key`, replacing the one before (a copy is handed over).
   sound(key, samples, rate) {
-    const copy = Float32Array.from(samples);
+    const copy = samples instanceof Float32Array ? samples.slice() : new Float32Array(samples);
     this.worker.postMessage({ type: "sound", key, samples: copy, rate }, [copy.buffer]);
   }
 
@@ -200,7 +200,13 @@ export function drawElectrodogram(canvas, result, view, peak) {
   const spacing = plotHeight / n;
   const columns = Math.max(1, Math.round(plotWidth * ratio));
   const span = view.end - view.start;
+  // The column of each frame in the view, the same for every channel.
   const first = firstFrameAt(result.frameStarts, view.start * 20000);
+  const last = firstFrameAt(result.frameStarts, view.end * 20000);
+  const column = new Int32Array(last - first);
+  for (let f = first; f < last; f++) {
+    column[f - first] = Math.min(columns - 1, Math.floor(((result.frameStarts[f] / 20000 - view.start) / span) * columns));
+  }
   const labelEvery = Math.ceil(13 / spacing);
   ctx.textAlign = "right";
   ctx.textBaseline = "middle";
@@ -213,13 +219,11 @@ export function drawElectrodogram(canvas, result, view, peak) {
       ctx.fillText(`${ch + 1} · ${label}`, margin.left - 6, baseline - spacing * 0.35);
     }
     const tallest = new Float64Array(columns);
-    for (let f = first; f < frames; f++) {
-      const t = result.frameStarts[f] / 20000;
-      if (t >= view.end) break;
-      const i = ch * frames + f;
+    for (let f = first, i = ch * frames + first; f < last; f++, i++) {
       if (!result.selected[i]) continue;
-      const c = Math.min(columns - 1, Math.floor(((t - view.start) / span) * columns));
-      tallest[c] = Math.max(tallest[c], peak > 0 ? result.electrodogram[i] / peak : 0);
+      const c = column[f - first];
+      const v = peak > 0 ? result.electrodogram[i] / peak : 0;
+      if (v > tallest[c]) tallest[c] = v;
     }
     ctx.beginPath();
     for (let c = 0; c < columns; c++) {

@@ -218,7 +218,9 @@ async function start() {
   function show(result, seed, seconds) {
     state.result = result;
     const input = state.input;
-    const floats = Float32Array.from(result.pcm, (v) => v / 32768);
+    // A plain loop: Float32Array.from with a function takes about 100 times longer.
+    const floats = new Float32Array(result.pcm.length);
+    for (let i = 0; i < floats.length; i++) floats[i] = result.pcm[i] / 32768;
     player.setBuffer("simulation", floats, outputRate);
     $("play").disabled = false;
     $("position").disabled = false;

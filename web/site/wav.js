@@ -19,6 +19,12 @@ export function encodeWav16(samples, rate) {
   view.setUint16(34, 16, true);
   id(36, "data");
   view.setUint32(40, dataBytes, true);
-  for (let i = 0; i < samples.length; i++) view.setInt16(44 + 2 * i, samples[i], true);
+  // On a little-endian machine (nearly every one) the samples are copied whole, about ten
+  // times faster than one at a time; the header's offset, 44, keeps them aligned.
+  if (new Uint8Array(Uint16Array.of(1).buffer)[0] === 1) {
+    new Int16Array(view.buffer, 44, samples.length).set(samples);
+  } else {
+    for (let i = 0; i < samples.length; i++) view.setInt16(44 + 2 * i, samples[i], true);
+  }
   return new Blob([view.buffer], { type: "audio/wav" });
 }

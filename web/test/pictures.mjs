@@ -22,6 +22,18 @@ export async function pageGroups(group, page) {
     assert.equal(`${inserted.label} ${inserted.name}`, "Electrodes inserted (n_inserted_ch)");
     assert.deepEqual([...new Set(fields.map((f) => f.group))], ["Implant", "Coding strategy", "Sound processed"]);
     assert.ok(fields.some((f) => f.folded) && fields.some((f) => !f.folded), "some controls folded, not all");
+    // A refusal in a folded part opens it.
+    const opened = await page.evaluate(() => {
+      for (const fold of document.querySelectorAll("#params details")) fold.open = false;
+      const input = document.getElementById("p-interact_decay");
+      input.value = "0";
+      input.dispatchEvent(new Event("input"));
+      const open = input.closest("details").open;
+      input.value = "2";
+      input.dispatchEvent(new Event("input"));
+      return open;
+    });
+    assert.equal(opened, true, "the refusal of interact_decay = 0 is folded away");
     const intro = await page.$eval("header", (e) => e.textContent);
     assert.doesNotMatch(intro, /README/);
     assert.match(intro, /cihear/);

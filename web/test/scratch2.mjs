@@ -21,14 +21,20 @@ await page.goto(url);
 await page.waitForFunction(() => document.body.dataset.state === "ready");
 const began = Date.now();
 await (await page.$("#file")).uploadFile("/tmp/scratch/limit.wav");
+let worst = 0, last = 0;
 for (;;) {
   const asked = Date.now();
   const s = await page.evaluate(() => ({ state: document.body.dataset.state, error: document.getElementById("error").textContent,
     progress: document.getElementById("progress-text").textContent, ms: window.cihearPage.result?.milliseconds, expected: window.cihearPage.expected,
     drawn: ["spectrogram-in", "spectrogram-out"].map((id) => document.getElementById(id).dataset.drawn).join(","),
     heap: performance.memory ? Math.round(performance.memory.usedJSHeapSize / 1e6) : null }));
-  console.log(`${((Date.now() - began) / 1000).toFixed(1)} s (answered in ${Date.now() - asked} ms)`, JSON.stringify(s));
+  worst = Math.max(worst, Date.now() - asked);
+  if (Date.now() - last > 10000 || s.state === "error" || (s.ms && s.drawn === "yes,yes")) {
+    last = Date.now();
+    console.log(`${((Date.now() - began) / 1000).toFixed(1)} s (longest wait so far ${worst} ms)`, JSON.stringify(s));
+  }
   if (s.state === "error" || (s.ms && s.drawn === "yes,yes")) break;
-  await new Promise((r) => setTimeout(r, 5000));
+  await new Promise((r) => setTimeout(r, 100));
 }
+console.log("dbg measures", await page.evaluate(() => performance.getEntriesByType("measure").map((m) => `${m.name} ${m.duration.toFixed(0)}`).join("; ")));
 await browser.close(); server.close();
