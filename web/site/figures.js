@@ -75,10 +75,11 @@ export class SpectrogramThread {
     };
   }
 
-  // `samples` at `rate` Hz as the sound `key`, replacing the one before (a copy is handed over).
+  // `samples` at `rate` Hz as the sound `key`, replacing the one before. A Float32Array is
+  // handed over (its buffer is the thread's afterwards); other arrays are copied.
   sound(key, samples, rate) {
-    const copy = samples instanceof Float32Array ? samples.slice() : new Float32Array(samples);
-    this.worker.postMessage({ type: "sound", key, samples: copy, rate }, [copy.buffer]);
+    const floats = samples instanceof Float32Array ? samples : new Float32Array(samples);
+    this.worker.postMessage({ type: "sound", key, samples: floats, rate }, [floats.buffer]);
   }
 
   // Draws the spectrogram of the sound `key` over `view` on `canvas`, with the band edges of

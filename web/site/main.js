@@ -273,6 +273,7 @@ async function start() {
     const t = player.position();
     $("position").value = t;
     $("time").textContent = `${t.toFixed(2)} s`;
+    if (player.playing) pictures.follow(t);
     pictures.overlay(t, loopShown());
     if (player.playing) requestAnimationFrame(follow);
   }

@@ -29,6 +29,7 @@ export class Pictures {
     return this.draw();
   }
 
+  // The simulation, and its samples as floats (handed over to the pictures' thread).
   setResult(result, floats) {
     this.thread.sound("output", floats, outputRate);
     this.result = { ...result, peak: peakLevel(result) };
@@ -54,6 +55,12 @@ export class Pictures {
     const from = Math.max(0, Math.min(start, this.duration - span));
     this.view = { start: from, end: from + span };
     return this.draw();
+  }
+
+  // While playing a zoomed view: the next page of it once the playhead runs past its end.
+  follow(t) {
+    const { start, end } = this.view;
+    if (end - start < this.duration && (t < start || t > end)) this.show(t, t + (end - start));
   }
 
   // Every picture again for the current view; resolves when all are painted.

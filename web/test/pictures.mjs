@@ -58,6 +58,13 @@ export async function pageGroups(group, page) {
     const zoomed = await page.$eval("#spectrogram-in", (e) => Number(e.dataset.window));
     assert.ok(whole >= 0.019 && zoomed < 0.004, `windows: ${whole} s for the whole sound, ${zoomed} s for 50 ms`);
     assert.match(await page.$eval("#view", (e) => e.textContent), /Showing 1\.000 to 1\.050 s/);
+    // Playing a zoomed view turns its pages.
+    await page.evaluate(() => window.cihearPage.pictures.show(0, 0.3));
+    await page.click("#play");
+    await new Promise((r) => setTimeout(r, 800));
+    const turned = await page.evaluate(() => window.cihearPage.pictures.view.start);
+    await page.click("#play");
+    assert.ok(turned >= 0.3, `the view starts at ${turned} s after 0.8 s of playing`);
     await page.click("#zoom-all");
     await page.waitForFunction(() => document.getElementById("spectrogram-in").dataset.drawn === "yes");
     // The colour bar's labels and the electrodogram's axis are drawn beside the plots.
