@@ -78,6 +78,7 @@ async function start() {
       state.input = input;
       state.result = null;
       player.clear();
+      follow(); // the position and the playhead back at the start
       $("input-status").textContent = input.description +
         (input.exact ? "" : " (not a 16-bit WAV: the command line cannot read it, so there is no file to compare with)");
       try {
@@ -239,6 +240,7 @@ async function start() {
       seed, version: engine.version() });
     $("copy").disabled = false;
     $("input-status").textContent = `${input.description}. Simulated in ${seconds.toFixed(1)} s.`;
+    follow();
   }
 
   $("run").addEventListener("click", run);

@@ -317,6 +317,8 @@ await group("screenshots after a simulation", async () => {
   await page.$eval("#auto", (e) => (e.checked = true)); // as the page starts; the test unticked it
   await simulation(page, () => page.click("#example"));
   await page.waitForFunction(() => ["spectrogram-in", "spectrogram-out"].every((id) => document.getElementById(id).dataset.drawn === "yes"));
+  // A new sound starts at its beginning, whatever was played before.
+  assert.equal(await page.$eval("#time", (e) => e.textContent), "0.00 s");
   await page.screenshot({ path: join(work, "web-page.png"), fullPage: true });
   await page.setViewport({ width: 390, height: 844, deviceScaleFactor: 2 });
   await new Promise((r) => setTimeout(r, 400));
