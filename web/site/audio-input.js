@@ -5,7 +5,38 @@
 // The rate the browser's decoder converts other formats to.
 const decodeRate = 48000;
 
+// The largest file the page reads, and the longest sound: the samples are held several times
+// over (as read, as played, as simulated, and the electrodogram), which a browser tab cannot
+// afford for hours of sound. 64 MiB is 25 minutes of 16-bit mono at 22.05 kHz, 12.7 at
+// 44.1 kHz: such a file was simulated in 57 s with 1.6 GB of the tab's memory, where one of
+// 128 MiB left the page unanswering for minutes.
+export const maxFileBytes = 64 * 1024 * 1024;
+const maxSamples = maxFileBytes / 2;
+
 export class InputError extends Error {}
+
+function megabytes(bytes) {
+  return `${(bytes / (1024 * 1024)).toFixed(bytes < 10 * 1024 * 1024 ? 1 : 0)} MB`;
+}
+
+function tooLarge(name, what) {
+  return new InputError(`${name} is too large for the page: ${what}; the page reads files up to ` +
+    `${megabytes(maxFileBytes)} (the cihear command line reads larger ones).`);
+}
+
+// A chosen file, refused by its size before it is read.
+export async function readFile(engine, file) {
+  if (file.size > maxFileBytes) throw tooLarge(file.name, megabytes(file.size));
+  return readAudio(engine, await file.arrayBuffer(), file.name);
+}
+
+// Whether the bytes begin as a WAV file does (RIFF or RIFX, then WAVE): such a file is read by
+// the program's own reader alone, as the command line reads it.
+function isWav(bytes) {
+  const head = new Uint8Array(bytes, 0, Math.min(12, bytes.byteLength));
+  const text = String.fromCharCode(...head);
+  return /^RIF[FX]....WAVE$/s.test(text);
+}
 
 // {samples (Float64Array), rate, exact, description} from the bytes of a file.
 export async function readAudio(engine, bytes, name) {
@@ -20,12 +51,15 @@ export async function readAudio(engine, bytes, name) {
       description: `${name}: 16-bit WAV, ${loaded.rate} Hz, ${kind}`,
     };
   }
-  // A WAV of 16-bit samples that the program refuses is refused here with its words; other
-  // WAV depths and other formats are left to the browser.
-  if (loaded.wav && loaded.bits === 16) {
-    throw new InputError(`${name} cannot be read: ${loaded.message}.`);
-  }
-  return decode(bytes, name);
+  // A WAV file that the program refuses is refused here with its words, unless the program's
+  // reader found samples of another kind than 16-bit (8-bit, 24-bit, floating point): those,
+  // and other formats, are left to the browser.
+  const why = `${name} cannot be read: ${loaded.message}.`;
+  const wav = isWav(bytes); // the decoder takes the bytes over
+  if (wav && !(loaded.wav && loaded.bits !== 16)) throw new InputError(why);
+  return decode(bytes, name).catch((error) => {
+    throw wav ? new InputError(why) : error;
+  });
 }
 
 async function decode(bytes, name) {
@@ -37,6 +71,9 @@ async function decode(bytes, name) {
     throw new InputError(
       `${name} cannot be read: it is not a sound file this browser can decode.`,
     );
+  }
+  if (buffer.length > maxSamples) {
+    throw tooLarge(name, `${(buffer.length / buffer.sampleRate / 60).toFixed(0)} minutes of sound`);
   }
   const samples = mixDown(buffer);
   if (samples.length === 0) throw new InputError(`${name} holds no samples.`);

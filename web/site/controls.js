@@ -2,6 +2,41 @@
 // checked on every change by the engine's strict setup (the same limits and cascades as the
 // library), with each refusal and adjustment shown beside its control.
 
+// The controls in three groups, the less common ones of each folded away. A parameter the
+// table gains later lands among the last group's folded ones.
+const groups = [
+  { title: "Implant", main: ["n_chan_ci", "n_inserted_ch", "length_ci"], more: ["interact_decay", "freq_shift"] },
+  { title: "Coding strategy", main: ["n_on", "rate"], more: ["envelope_detection", "synchronization"] },
+  { title: "Sound processed", main: ["f_min", "f_max", "eas", "cutoff_freq"], more: [] },
+];
+
+// What a visitor reads; the option's own name follows in small type.
+const labels = {
+  n_chan_ci: "Electrodes on the array",
+  n_inserted_ch: "Electrodes inserted",
+  length_ci: "Length of the array",
+  interact_decay: "Current spread",
+  freq_shift: "Sound at the electrodes' place",
+  n_on: "Electrodes stimulated per cycle",
+  rate: "Pulse rate per electrode",
+  envelope_detection: "Envelope detection",
+  synchronization: "Pulse-train share of the carrier",
+  f_min: "Lowest frequency",
+  f_max: "Highest frequency",
+  eas: "Hearing aid for the low frequencies (EAS)",
+  cutoff_freq: "Hearing aid to implant crossover",
+};
+
+// What the program does with f_min, f_max and cutoff_freq, said in full: cutoff_freq raises
+// f_max whenever f_max lies below it, with eas on or off; an f_max below f_min is refused by
+// these checks (the command line raises it).
+const summaries = {
+  f_min: "lower edge of the implant's frequency range (f_max may not lie below it)",
+  f_max: "upper edge of the implant's frequency range; raised to cutoff_freq when below it, whether eas is on or off",
+  cutoff_freq: "under eas, where the hearing aid hands over to the implant; with eas on or off, f_max is raised to it when below it",
+};
+const bounds = { f_max: "at least f_min" };
+
 // Counts a slider suits (a whole range of 1 to 50), and the carrier blend.
 const sliders = new Set(["n_chan_ci", "n_inserted_ch", "n_on", "synchronization"]);
 const choices = {
@@ -13,6 +48,7 @@ export const presets = [
   { label: "4 channels", values: { n_chan_ci: 4, n_inserted_ch: 4, n_on: 4 } },
   { label: "8 channels", values: { n_chan_ci: 8, n_inserted_ch: 8, n_on: 8 } },
   { label: "12 channels", values: { n_chan_ci: 12, n_inserted_ch: 12, n_on: 12 } },
+  { label: "8 of 12", values: { n_on: 8 } },
   { label: "22 channels", values: { n_chan_ci: 22, n_inserted_ch: 22, n_on: 22 } },
   { label: "8 of 22", values: { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 } },
   { label: "EAS (hearing aid below 1000 Hz)", values: { eas: 1, cutoff_freq: 1000 } },
@@ -21,6 +57,10 @@ export const presets = [
 
 function format(v) {
   return String(Number(v.toPrecision(6)));
+}
+
+function upper(text) {
+  return text.charAt(0).toUpperCase() + text.slice(1);
 }
 
 function element(tag, props = {}, children = []) {
@@ -37,7 +77,14 @@ export class Controls {
     this.seedInput = seedInput;
     this.onChange = onChange;
     this.fields = new Map();
-    for (const info of this.table) this.addField(form, info);
+    const places = this.layout(form);
+    const order = groups.flatMap((g) => [...g.main, ...g.more]);
+    const rank = (info) => (order.includes(info.name) ? order.indexOf(info.name) : order.length);
+    for (const info of [...this.table].sort((a, b) => rank(a) - rank(b))) {
+      this.addField(places.get(info.name) || places.get(""), info);
+    }
+    places.get("seed").append(seedInput.closest(".field"));
+    for (const fold of this.folds) fold.hidden = !fold.querySelector(".field");
     for (const preset of presets) {
       const button = element("button", { type: "button", textContent: preset.label });
       button.addEventListener("click", () => this.applyPreset(preset.values));
@@ -48,16 +95,36 @@ export class Controls {
     this.check();
   }
 
+  // A fieldset per group, each with its folded part: where each parameter's control goes
+  // (the seed with the strategy's folded ones; "" for any parameter no group names).
+  layout(form) {
+    const places = new Map();
+    this.folds = [];
+    for (const group of groups) {
+      const grid = element("div", { className: "params" });
+      const more = element("div", { className: "params" });
+      const fold = element("details", {}, [element("summary", { textContent: `More ${group.title.toLowerCase()} settings` }), more]);
+      form.append(element("fieldset", { className: "group" }, [element("legend", { textContent: group.title }), grid, fold]));
+      for (const name of group.main) places.set(name, grid);
+      for (const name of group.more) places.set(name, more);
+      places.set("", more);
+      this.folds.push(fold);
+    }
+    places.set("seed", places.get("synchronization"));
+    return places;
+  }
+
   addField(form, info) {
     const id = `p-${info.name}`;
     const unit = info.unit ? ` ${info.unit}` : "";
+    const bound = bounds[info.name] !== undefined ? bounds[info.name] : info.bound;
     const range = info.kind === "switch" ? "off or on" : `${format(info.min)} to ${format(info.max)}${unit}`;
-    const bound = info.bound ? `, ${info.bound}` : "";
+    const boundText = bound ? `, ${bound}` : "";
     const defaultText = info.kind === "switch" ? (info.defaultValue ? "on" : "off") : `${format(info.defaultValue)}${unit}`;
     const hint = element("span", {
       className: "hint",
       id: `${id}-hint`,
-      textContent: `${info.summary}. Default ${defaultText}; accepted ${range}${bound}.`,
+      textContent: `${upper(summaries[info.name] || info.summary)}. Default ${defaultText}; accepted ${range}${boundText}.`,
     });
     const message = element("span", { className: "message", id: `${id}-message` });
     message.setAttribute("aria-live", "polite");
@@ -79,8 +146,10 @@ export class Controls {
     input.addEventListener("input", () => this.changed(info.name));
     input.addEventListener("change", () => this.changed(info.name));
     const label = element("label", { htmlFor: id }, [
-      element("span", { className: "name", textContent: info.name }),
-      info.unit ? element("span", { className: "unit", textContent: ` (${info.unit})` }) : "",
+      element("span", { className: "label", textContent: labels[info.name] || info.name }),
+      info.unit ? element("span", { className: "unit", textContent: `, ${info.unit}` }) : "",
+      " ",
+      element("span", { className: "name", textContent: `(${info.name})` }),
     ]);
     const row = element("div", { className: `field field-${info.kind}` }, [label]);
     const inputs = element("div", { className: "inputs" }, [input]);
@@ -158,6 +227,10 @@ export class Controls {
       if (slider && !error && input.value !== "") slider.value = input.value;
     }
     this.seedError = this.checkSeed();
+    // A refusal or an adjustment inside a folded part opens it, so that it is seen.
+    for (const fold of this.folds) {
+      if (fold.querySelector(".message.error:not(:empty), .message.warning:not(:empty)")) fold.open = true;
+    }
     this.valid = errors.size === 0 && !this.seedError;
     this.pairs = pairs;
     this.settings = applied.settings;
@@ -175,6 +248,12 @@ export class Controls {
     message.textContent = error;
     this.seedInput.setAttribute("aria-invalid", bad ? "true" : "false");
     return error;
+  }
+
+  // Whether every control holds its default and the seed box is empty.
+  atDefaults() {
+    return this.seedInput.value.trim() === "" &&
+      [...this.fields.values()].every((field) => this.read(field) === field.info.defaultValue);
   }
 
   seed() {

@@ -1,10 +1,13 @@
 // The pictures of a simulation: the spectrograms of the original and of the simulation, and the
-// electrodogram, on canvases sharing one time axis; black on white.
+// electrodogram, on canvases sharing one time axis (the view, from `start` to `end` seconds);
+// black on white. The spectrograms are computed in their own thread (figures-worker.js), at the
+// size of the picture; only the painting is done here.
+import { maxFrequency } from "./spectrogram.js";
 
-export const margin = { left: 92, right: 12, top: 6, bottom: 22 };
+export const margin = { left: 108, right: 70, top: 8, bottom: 22 };
 const font = "11px system-ui, sans-serif";
-const maxFrequency = 10000; // the simulation's Nyquist frequency: both spectrograms to it
-const range = 70; // dB below the loudest point that still shows
+const range = 70; // dB shown below the loudest point of the view
+const edgeColour = "rgba(214, 84, 0, 0.9)";
 
 // A canvas sized for its CSS box at the screen's resolution; the context draws in CSS pixels.
 function prepare(canvas, cssHeight) {
@@ -24,119 +27,187 @@ function prepare(canvas, cssHeight) {
     plotHeight: cssHeight - margin.top - margin.bottom };
 }
 
-function timeAxis({ ctx, plotWidth, height }, seconds) {
-  const steps = [0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 30, 60, 120, 300];
-  const step = steps.find((s) => (s / seconds) * plotWidth >= 56) || 600;
+// Tick labels with as many decimals as the step needs.
+function timeAxis({ ctx, plotWidth, height }, { start, end }) {
+  const steps = [0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 30, 60, 120, 300, 600];
+  const span = end - start;
+  const step = steps.find((s) => (s / span) * plotWidth >= 60) || 1200;
+  const decimals = Math.max(0, -Math.floor(Math.log10(step) + 1e-9));
   const y = height - margin.bottom;
   ctx.textAlign = "center";
   ctx.textBaseline = "top";
   ctx.beginPath();
   ctx.moveTo(margin.left, y + 0.5);
   ctx.lineTo(margin.left + plotWidth, y + 0.5);
-  for (let t = 0; t <= seconds + 1e-9; t += step) {
-    const x = Math.round(margin.left + (t / seconds) * plotWidth) + 0.5;
+  for (let k = Math.ceil(start / step - 1e-9); k * step <= end + 1e-9; k++) {
+    const t = k * step;
+    const x = Math.round(margin.left + ((t - start) / span) * plotWidth) + 0.5;
     ctx.moveTo(x, y);
     ctx.lineTo(x, y + 4);
-    ctx.fillText(`${Number(t.toFixed(1))} s`, x, y + 6);
+    ctx.fillText(`${t.toFixed(decimals)} s`, x, y + 6);
   }
   ctx.stroke();
 }
 
-// In-place radix-2 FFT of re/im (length a power of two).
-function fft(re, im) {
-  const n = re.length;
-  for (let i = 1, j = 0; i < n; i++) {
-    let bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) {
-      [re[i], re[j]] = [re[j], re[i]];
-      [im[i], im[j]] = [im[j], im[i]];
-    }
+// A label written upwards along the left edge, centred on the plot.
+function verticalLabel({ ctx, plotHeight }, text) {
+  ctx.save();
+  ctx.translate(10, margin.top + plotHeight / 2);
+  ctx.rotate(-Math.PI / 2);
+  ctx.textAlign = "center";
+  ctx.textBaseline = "middle";
+  ctx.fillText(text, 0, 0);
+  ctx.restore();
+}
+
+// Spectrograms computed in a worker, which holds the sounds they are of (one per key); a
+// canvas shows only the answer to its latest request.
+export class SpectrogramThread {
+  constructor() {
+    this.worker = new Worker(new URL("./figures-worker.js", import.meta.url), { type: "module" });
+    this.pending = new Map();
+    this.nextId = 1;
+    this.latest = new WeakMap();
+    this.worker.onmessage = ({ data }) => {
+      const done = this.pending.get(data.id);
+      this.pending.delete(data.id);
+      if (done) done(data);
+    };
   }
-  for (let size = 2; size <= n; size <<= 1) {
-    const angle = (-2 * Math.PI) / size;
-    for (let start = 0; start < n; start += size) {
-      for (let k = 0; k < size / 2; k++) {
-        const wr = Math.cos(angle * k), wi = Math.sin(angle * k);
-        const a = start + k, b = a + size / 2;
-        const tr = re[b] * wr - im[b] * wi, ti = re[b] * wi + im[b] * wr;
-        re[b] = re[a] - tr; im[b] = im[a] - ti;
-        re[a] += tr; im[a] += ti;
-      }
-    }
+
+  // `samples` at `rate` Hz as the sound `key`, replacing the one before. A Float32Array is
+  // handed over (its buffer is the thread's afterwards); other arrays are copied.
+  sound(key, samples, rate) {
+    const floats = samples instanceof Float32Array ? samples : new Float32Array(samples);
+    this.worker.postMessage({ type: "sound", key, samples: floats, rate }, [floats.buffer]);
+  }
+
+  // Draws the spectrogram of the sound `key` over `view` on `canvas`, with the band edges of
+  // `bands` (or none). Resolves when painted, or when a newer request replaced it.
+  draw(canvas, key, view, bands) {
+    const picture = prepare(canvas, 180);
+    const columns = Math.max(1, Math.round(picture.plotWidth * picture.ratio));
+    const rows = Math.max(1, Math.round(picture.plotHeight * picture.ratio));
+    const id = this.nextId++;
+    this.latest.set(canvas, id);
+    canvas.dataset.drawn = "no";
+    const message = { type: "spectrogram", id, key, start: view.start, end: view.end, columns, rows };
+    return new Promise((resolve) => {
+      this.pending.set(id, (answer) => {
+        if (this.latest.get(canvas) === id && !answer.failure) {
+          paintSpectrogram(picture, answer.db, columns, rows, view, bands);
+          canvas.dataset.drawn = "yes";
+          canvas.dataset.window = String(answer.window);
+        }
+        resolve(answer);
+      });
+      this.worker.postMessage(message);
+    });
   }
 }
 
-// Power in dB, columns x rows (row 0 at 0 Hz), one column per device pixel of the plot.
-export function spectrogram(samples, rate, columns, rows) {
-  let size = 256;
-  while (size < rate * 0.02) size *= 2;
-  const window = Float64Array.from({ length: size }, (_, i) => 0.5 - 0.5 * Math.cos((2 * Math.PI * i) / size));
-  const db = new Float32Array(columns * rows).fill(-Infinity);
-  const re = new Float64Array(size), im = new Float64Array(size);
-  for (let c = 0; c < columns; c++) {
-    const center = Math.floor(((c + 0.5) / columns) * samples.length);
-    for (let i = 0; i < size; i++) {
-      const k = center - size / 2 + i;
-      re[i] = k >= 0 && k < samples.length ? samples[k] * window[i] : 0;
-      im[i] = 0;
-    }
-    fft(re, im);
-    for (let r = 0; r < rows; r++) {
-      const bin = Math.round((((r + 0.5) / rows) * maxFrequency * size) / rate);
-      if (bin <= size / 2) db[c * rows + r] = 10 * Math.log10(re[bin] ** 2 + im[bin] ** 2 + 1e-30);
-    }
-  }
-  return db;
-}
-
-export function drawSpectrogram(canvas, samples, rate) {
-  const view = prepare(canvas, 170);
-  const { ctx, plotWidth, plotHeight, ratio } = view;
-  const columns = Math.max(1, Math.round(plotWidth * ratio));
-  const rows = Math.max(1, Math.round(plotHeight * ratio));
-  const db = spectrogram(samples, rate, columns, rows);
-  let top = -Infinity;
-  for (const v of db) if (v > top) top = v;
+function paintSpectrogram(picture, db, columns, rows, view, bands) {
+  const { ctx, plotWidth, plotHeight } = picture;
+  let loudest = -Infinity;
+  for (const v of db) if (v > loudest) loudest = v;
+  // The scale's top: the loudest point rounded up to 10 dB (0 dB for silence).
+  const top = loudest > -150 ? Math.ceil(loudest / 10) * 10 : 0;
   const image = new ImageData(columns, rows);
   for (let c = 0; c < columns; c++) {
     for (let r = 0; r < rows; r++) {
-      const level = Math.min(1, Math.max(0, (db[c * rows + r] - top + range) / range));
+      const v = db[c * rows + r];
       const p = 4 * ((rows - 1 - r) * columns + c);
+      const level = Math.min(1, Math.max(0, (v - top + range) / range));
       image.data[p] = image.data[p + 1] = image.data[p + 2] = Math.round(255 * (1 - level));
-      image.data[p + 3] = 255;
+      image.data[p + 3] = v === -Infinity ? 0 : 255;
     }
   }
   const scratch = document.createElement("canvas");
   scratch.width = columns;
   scratch.height = rows;
   scratch.getContext("2d").putImageData(image, 0, 0);
+  ctx.imageSmoothingEnabled = false;
   ctx.drawImage(scratch, margin.left, margin.top, plotWidth, plotHeight);
+  ctx.strokeStyle = "#999";
+  ctx.strokeRect(margin.left - 0.5, margin.top - 0.5, plotWidth + 1, plotHeight + 1);
+  ctx.strokeStyle = "#000";
+  const y = (f) => margin.top + plotHeight * (1 - f / maxFrequency);
   ctx.textAlign = "right";
   ctx.textBaseline = "middle";
   for (let f = 0; f <= maxFrequency; f += 2000) {
-    const y = margin.top + plotHeight * (1 - f / maxFrequency);
-    ctx.fillText(`${f / 1000} kHz`, margin.left - 6, Math.min(Math.max(y, margin.top + 5), margin.top + plotHeight - 5));
+    ctx.fillText(`${f / 1000} kHz`, margin.left - 6, Math.min(Math.max(y(f), margin.top + 5), margin.top + plotHeight - 5));
   }
-  timeAxis(view, samples.length / rate);
+  verticalLabel(picture, "frequency");
+  if (bands) bandEdges(picture, bands, y);
+  colourBar(picture, top);
+  timeAxis(picture, view);
+}
+
+// The analysis bands' edges as dashed lines across the picture, ticked in the right margin.
+function bandEdges({ ctx, plotWidth }, bands, y) {
+  const edges = new Set(bands.flatMap((b) => [b.low, b.high]));
+  ctx.save();
+  ctx.strokeStyle = edgeColour;
+  ctx.lineWidth = 1;
+  ctx.setLineDash([5, 4]);
+  ctx.beginPath();
+  for (const f of edges) {
+    if (f > maxFrequency) continue;
+    const at = Math.round(y(f)) + 0.5;
+    ctx.moveTo(margin.left, at);
+    ctx.lineTo(margin.left + plotWidth, at);
+  }
+  ctx.stroke();
+  ctx.restore();
+}
+
+// The grey scale in dB re full scale (a full-scale sine reads 0 dB), beside the picture.
+function colourBar({ ctx, width, plotHeight }, top) {
+  const x = width - margin.right + 8, barWidth = 10;
+  const gradient = ctx.createLinearGradient(0, margin.top, 0, margin.top + plotHeight);
+  gradient.addColorStop(0, "#000");
+  gradient.addColorStop(1, "#fff");
+  ctx.fillStyle = gradient;
+  ctx.fillRect(x, margin.top, barWidth, plotHeight);
+  ctx.strokeRect(x + 0.5, margin.top + 0.5, barWidth - 1, plotHeight - 1);
+  ctx.fillStyle = "#000";
+  ctx.textAlign = "left";
+  ctx.textBaseline = "middle";
+  for (let db = 0; db <= range; db += 20) {
+    const at = margin.top + (db / range) * plotHeight;
+    ctx.fillText(`${top - db} dB`, x + barWidth + 4, Math.min(Math.max(at, margin.top + 5), margin.top + plotHeight - 5));
+  }
+}
+
+// The loudest selected level of a simulation, which every line's height is relative to.
+export function peakLevel(result) {
+  let peak = 0;
+  const n = result.channels * result.frames;
+  for (let i = 0; i < n; i++) {
+    if (result.selected[i] && result.electrodogram[i] > peak) peak = result.electrodogram[i];
+  }
+  return peak;
 }
 
 // One row per channel, the lowest band at the bottom; each selected frame a vertical line from
 // the row's baseline, its height the level over the largest level of the whole simulation, at
-// most 0.75 of the row spacing. Lines closer than a pixel share it, the tallest showing.
-export function drawElectrodogram(canvas, result, seconds) {
+// most 0.75 of the row spacing (the scale at the right). Lines closer than a pixel share it,
+// the tallest showing. Only the frames in the view are looked at.
+export function drawElectrodogram(canvas, result, view, peak) {
   const n = result.channels, frames = result.frames;
-  const view = prepare(canvas, Math.min(560, Math.max(180, n * 18)) + margin.top + margin.bottom);
-  const { ctx, plotWidth, plotHeight, ratio } = view;
+  const picture = prepare(canvas, Math.min(600, Math.max(200, n * 22)) + margin.top + margin.bottom);
+  const { ctx, plotWidth, plotHeight, ratio } = picture;
   const order = [...Array(n).keys()].sort((a, b) => result.bands[a].center - result.bands[b].center);
   const spacing = plotHeight / n;
-  let peak = 0;
-  for (let i = 0; i < n * frames; i++) {
-    if (result.selected[i] && result.electrodogram[i] > peak) peak = result.electrodogram[i];
-  }
   const columns = Math.max(1, Math.round(plotWidth * ratio));
-  const total = seconds * 20000;
+  const span = view.end - view.start;
+  // The column of each frame in the view, the same for every channel.
+  const first = firstFrameAt(result.frameStarts, view.start * 20000);
+  const last = firstFrameAt(result.frameStarts, view.end * 20000);
+  const column = new Int32Array(last - first);
+  for (let f = first; f < last; f++) {
+    column[f - first] = Math.min(columns - 1, Math.floor(((result.frameStarts[f] / 20000 - view.start) / span) * columns));
+  }
   const labelEvery = Math.ceil(13 / spacing);
   ctx.textAlign = "right";
   ctx.textBaseline = "middle";
@@ -149,11 +220,11 @@ export function drawElectrodogram(canvas, result, seconds) {
       ctx.fillText(`${ch + 1} · ${label}`, margin.left - 6, baseline - spacing * 0.35);
     }
     const tallest = new Float64Array(columns);
-    for (let f = 0; f < frames; f++) {
-      const i = ch * frames + f;
+    for (let f = first, i = ch * frames + first; f < last; f++, i++) {
       if (!result.selected[i]) continue;
-      const c = Math.min(columns - 1, Math.floor((result.frameStarts[f] / total) * columns));
-      tallest[c] = Math.max(tallest[c], peak > 0 ? result.electrodogram[i] / peak : 0);
+      const c = column[f - first];
+      const v = peak > 0 ? result.electrodogram[i] / peak : 0;
+      if (v > tallest[c]) tallest[c] = v;
     }
     ctx.beginPath();
     for (let c = 0; c < columns; c++) {
@@ -165,5 +236,44 @@ export function drawElectrodogram(canvas, result, seconds) {
     ctx.stroke();
   });
   ctx.lineWidth = 1;
-  timeAxis(view, seconds);
+  verticalLabel(picture, lowestFirst(result) ? "channel 1 = most apical (lowest band)" : "channel (by band)");
+  levelScale(picture, spacing);
+  timeAxis(picture, view);
+}
+
+// Whether channel 1 has the lowest band and the numbers rise with the bands.
+function lowestFirst(result) {
+  return result.bands.every((b, i) => i === 0 || b.center > result.bands[i - 1].center);
+}
+
+// The index of the first frame starting at or after `sample`.
+function firstFrameAt(starts, sample) {
+  let low = 0, high = starts.length;
+  while (low < high) {
+    const mid = (low + high) >> 1;
+    if (starts[mid] < sample) low = mid + 1;
+    else high = mid;
+  }
+  return low;
+}
+
+// The height of a line against its level: a bracket as tall as the loudest pulse's line, at the
+// top row, marked 100 % and 50 % of the loudest pulse.
+function levelScale({ ctx, width }, spacing) {
+  const x = width - margin.right + 10;
+  const baseline = margin.top + spacing;
+  const full = 0.75 * spacing;
+  ctx.beginPath();
+  ctx.moveTo(x + 0.5, baseline);
+  ctx.lineTo(x + 0.5, baseline - full);
+  for (const share of [0, 0.5, 1]) {
+    const y = Math.round(baseline - share * full) + 0.5;
+    ctx.moveTo(x - 3, y);
+    ctx.lineTo(x + 4, y);
+  }
+  ctx.stroke();
+  ctx.textAlign = "left";
+  ctx.textBaseline = "middle";
+  ctx.fillText("100 %", x + 7, baseline - full);
+  ctx.fillText("0 %", x + 7, baseline);
 }

@@ -1,10 +1,10 @@
 // The listening page: a sound in, the settings checked, the simulation run in the worker, and
 // the two sounds, pictures and report out.
 import createCihear from "./cihear.js";
-import { readAudio, Recorder, InputError } from "./audio-input.js";
+import { readAudio, readFile, Recorder, InputError } from "./audio-input.js";
 import { Controls } from "./controls.js";
 import { EngineClient, CancelledError } from "./engine-client.js";
-import { drawElectrodogram, drawSpectrogram, margin } from "./figures.js";
+import { Pictures } from "./pictures.js";
 import { Player } from "./player.js";
 import { report } from "./report.js";
 import { encodeWav16 } from "./wav.js";
@@ -14,6 +14,12 @@ const outputRate = 20000;
 // For the console: the page's current input, last result and player.
 const state = { input: null, result: null, running: false, again: false, recorder: null };
 window.cihearPage = state;
+
+// "12 electrodes, 8 stimulated per cycle, 1800 pulses/s each", of the effective settings.
+function electrodes(s) {
+  const implant = s.n_chan_ci > s.n_inserted_ch ? ` (of ${s.n_chan_ci} on the array)` : "";
+  return `${s.n_inserted_ch} electrodes${implant}, ${s.n_on} stimulated per cycle, ${s.rate} pulses/s each`;
+}
 
 function setState(name) {
   document.body.dataset.state = name;
@@ -40,6 +46,22 @@ async function start() {
     if (playing) requestAnimationFrame(follow);
   });
   state.player = player;
+  const pictures = new Pictures({
+    box: $("figures"), input: $("spectrogram-in"), output: $("spectrogram-out"),
+    electrodogram: $("electrodogram"), explain: $("electrodogram-explain"), playhead: $("playhead"), selection: $("selection"), view: $("view"),
+  }, {
+    seek: (t) => {
+      player.seek(t);
+      follow();
+    },
+    loop: (a, b) => {
+      $("loop-start").value = a.toFixed(2);
+      $("loop-end").value = b.toFixed(2);
+      $("loop").checked = true;
+      updateLoop();
+    },
+  });
+  state.pictures = pictures;
   let timer = null;
   const controls = new Controls(engine, $("params"), $("presets"), $("seed"), (valid) => {
     clearTimeout(timer);
@@ -56,6 +78,7 @@ async function start() {
       state.input = input;
       state.result = null;
       player.clear();
+      follow(); // the position and the playhead back at the start
       $("input-status").textContent = input.description +
         (input.exact ? "" : " (not a 16-bit WAV: the command line cannot read it, so there is no file to compare with)");
       try {
@@ -63,8 +86,8 @@ async function start() {
       } catch {
         $("input-status").textContent += `; this browser cannot play sound at ${input.rate} Hz`;
       }
-      $("figures").hidden = false;
-      drawSpectrogram($("spectrogram-in"), input.samples, input.rate);
+      $("zoom").hidden = false;
+      pictures.setSound(input.samples, input.rate);
       performance.measure("cihear: show the sound", { start: began });
       run();
     } catch (error) {
@@ -75,10 +98,17 @@ async function start() {
 
   $("file").addEventListener("change", () => {
     const file = $("file").files[0];
-    if (file) useInput(file.arrayBuffer().then((bytes) => readAudio(client, bytes, file.name)).then((i) => ({ ...i, name: file.name })));
+    if (file) useInput(readFile(client, file).then((i) => ({ ...i, name: file.name })));
   });
   $("example").addEventListener("click", () => {
     $("file").value = "";
+    // At the defaults every channel is stimulated in every cycle; the example shows the
+    // selection of 8 of the 12 instead, unless the settings were changed.
+    if (controls.atDefaults()) {
+      controls.set({ n_on: 8 });
+      clearTimeout(timer);
+      $("example-note").hidden = false;
+    }
     useInput(fetch("speech.wav").then((r) => {
       if (!r.ok) throw new InputError("The example is missing from this site.");
       return r.arrayBuffer();
@@ -133,14 +163,16 @@ async function start() {
     const tick = () => {
       const elapsed = (performance.now() - began) / 1000;
       const expected = client.estimate(seconds, channels);
+      state.expected = expected;
       const what = `Simulating ${seconds.toFixed(1)} s of sound`;
       if (expected === null) {
         $("progress").removeAttribute("value");
         $("progress-text").textContent = `${what}… ${elapsed.toFixed(0)} s`;
       } else {
         $("progress").value = Math.min(0.99, (elapsed * 1000) / expected);
-        const left = Math.max(0, expected / 1000 - elapsed);
-        $("progress-text").textContent = `${what}: about ${left.toFixed(0)} s left`;
+        const left = expected / 1000 - elapsed;
+        $("progress-text").textContent = left >= 0.5 ? `${what}: about ${left.toFixed(0)} s left`
+          : `${what}: nearly done, ${elapsed.toFixed(0)} s so far (longer than foreseen)`;
       }
     };
     tick();
@@ -152,6 +184,12 @@ async function start() {
       if (state.input !== input) return;
       if (!result.ok) {
         showError(`The simulation was refused: ${result.message}.`);
+        return;
+      }
+      if (result.pcm.length === 0) {
+        // The command line writes an empty file here; the page says why there is nothing.
+        showError(`The simulation holds no samples: ${input.samples.length} samples at ${input.rate} Hz ` +
+          `last less than one sample at ${outputRate} Hz.`);
         return;
       }
       performance.measure("cihear: simulate", { start: began });
@@ -181,14 +219,16 @@ async function start() {
   function show(result, seed, seconds) {
     state.result = result;
     const input = state.input;
-    const floats = Float32Array.from(result.pcm, (v) => v / 32768);
+    // A plain loop: Float32Array.from with a function takes about 100 times longer.
+    const floats = new Float32Array(result.pcm.length);
+    for (let i = 0; i < floats.length; i++) floats[i] = result.pcm[i] / 32768;
     player.setBuffer("simulation", floats, outputRate);
     $("play").disabled = false;
     $("position").disabled = false;
     $("position").max = player.duration.toFixed(2);
     if (Number($("loop-end").value) === 0) $("loop-end").value = player.duration.toFixed(2);
-    drawSpectrogram($("spectrogram-out"), floats, outputRate);
-    drawElectrodogram($("electrodogram"), result, result.pcm.length / outputRate);
+    pictures.setResult(result, floats);
+    $("electrodogram-title").textContent = `Electrodogram: ${electrodes(result.settings)}`;
     $("electrodogram").setAttribute("aria-label",
       `Electrodogram of ${result.channels} channels over ${(result.pcm.length / outputRate).toFixed(1)} s`);
     const link = $("download");
@@ -200,6 +240,7 @@ async function start() {
       seed, version: engine.version() });
     $("copy").disabled = false;
     $("input-status").textContent = `${input.description}. Simulated in ${seconds.toFixed(1)} s.`;
+    follow();
   }
 
   $("run").addEventListener("click", run);
@@ -220,72 +261,28 @@ async function start() {
     radio.addEventListener("change", () => player.choose(radio.value));
   }
   $("position").addEventListener("input", () => player.seek(Number($("position").value)));
-  const updateLoop = () => {
+  const loopShown = () => {
     const a = Number($("loop-start").value), b = Number($("loop-end").value);
-    player.setLoop($("loop").checked && b > a ? { start: a, end: Math.min(b, player.duration) } : null);
-    drawSelection();
+    return $("loop").checked && b > a ? { start: a, end: Math.min(b, player.duration) } : null;
   };
+  function updateLoop() {
+    player.setLoop(loopShown());
+    follow();
+  }
   for (const id of ["loop", "loop-start", "loop-end"]) $(id).addEventListener("change", updateLoop);
 
-  const plotX = (seconds) => {
-    const width = $("figures").clientWidth - margin.left - margin.right;
-    return margin.left + (seconds / (player.duration || 1)) * width;
-  };
-  function drawSelection() {
-    const a = Number($("loop-start").value), b = Number($("loop-end").value);
-    const box = $("selection");
-    box.hidden = !$("loop").checked || !(b > a) || !state.result;
-    box.style.left = `${plotX(a)}px`;
-    box.style.width = `${plotX(b) - plotX(a)}px`;
-  }
   function follow() {
     const t = player.position();
     $("position").value = t;
     $("time").textContent = `${t.toFixed(2)} s`;
-    $("playhead").hidden = !state.result;
-    $("playhead").style.left = `${plotX(t)}px`;
+    if (player.playing) pictures.follow(t);
+    pictures.overlay(t, loopShown());
     if (player.playing) requestAnimationFrame(follow);
   }
-  // Click: jump there; drag: choose the loop.
-  let dragFrom = null;
-  const timeAt = (event) => {
-    const width = $("figures").clientWidth - margin.left - margin.right;
-    const x = event.clientX - $("figures").getBoundingClientRect().left - margin.left;
-    return Math.max(0, Math.min(1, x / width)) * player.duration;
-  };
-  $("figures").addEventListener("pointerdown", (event) => {
-    if (event.target.tagName === "CANVAS" && state.result) dragFrom = { x: event.clientX, t: timeAt(event) };
-  });
-  window.addEventListener("pointerup", (event) => {
-    if (!dragFrom) return;
-    const t = timeAt(event);
-    if (Math.abs(event.clientX - dragFrom.x) < 5) {
-      player.seek(t);
-    } else {
-      $("loop-start").value = Math.min(t, dragFrom.t).toFixed(2);
-      $("loop-end").value = Math.max(t, dragFrom.t).toFixed(2);
-      $("loop").checked = true;
-      updateLoop();
-    }
-    dragFrom = null;
-    follow();
-  });
-
-  let resizeTimer = null;
-  window.addEventListener("resize", () => {
-    clearTimeout(resizeTimer);
-    resizeTimer = setTimeout(() => {
-      if (state.input) drawSpectrogram($("spectrogram-in"), state.input.samples, state.input.rate);
-      if (state.result) {
-        const floats = Float32Array.from(state.result.pcm, (v) => v / 32768);
-        drawSpectrogram($("spectrogram-out"), floats, outputRate);
-        drawElectrodogram($("electrodogram"), state.result, state.result.pcm.length / outputRate);
-      }
-      drawSelection();
-      follow();
-    }, 200);
-  });
+  pictures.wire({ in: $("zoom-in"), out: $("zoom-out"), earlier: $("earlier"), later: $("later"),
+    loop: $("zoom-loop"), all: $("zoom-all") }, { position: () => player.position(), loop: loopShown, after: follow });
   setState("ready");
+  client.calibrate();
 }
 
 start();

@@ -11,6 +11,7 @@ const types = {
   ".wasm": "application/wasm",
   ".wav": "audio/wav",
   ".png": "image/png",
+  ".svg": "image/svg+xml",
 };
 
 export async function serve(root) {

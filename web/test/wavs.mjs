@@ -14,7 +14,7 @@ export function writeWav(path, rate, channels, { extraChunk = null } = {}) {
   buffer.writeUInt16LE(1, 20);
   buffer.writeUInt16LE(c, 22);
   buffer.writeUInt32LE(rate, 24);
-  buffer.writeUInt32LE(rate * c * 2, 28);
+  buffer.writeUInt32LE(Math.min(rate * c * 2, 0xffffffff), 28);
   buffer.writeUInt16LE(c * 2, 32);
   buffer.writeUInt16LE(16, 34);
   if (extraChunk) extraChunk.copy(buffer, 36);
