@@ -74,7 +74,8 @@ cihear::Result SimulateLive(const BlockSimulation::Loader& load, const cihear::S
 }
 
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
-                               const cihear::Settings& settings, const cihear::Options& options) {
+                               const cihear::Settings& settings, const cihear::Options& options,
+                               parallel::Team* team) {
     if (options.live) {
         return SimulateLive(load, settings, options);
     }
@@ -85,8 +86,7 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        inspection.design = DescribePlan(
-            stages::MakePlan(*parameters, cihear::kOutputRate));
+        inspection.design = DescribePlan(stages::MakePlan(*parameters, cihear::kOutputRate));
         inspection.channels = parameters->n_inserted_ch->GetValue();
     }
 
@@ -96,6 +96,7 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     blocks.sampleRate = cihear::kOutputRate;
     blocks.random = &random;
     blocks.threads = parallel::DefaultThreadCount();
+    blocks.team = team;
     if (options.inspect) {
         blocks.selection = &record;
         if (options.envelopes) {
