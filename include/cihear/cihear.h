@@ -256,7 +256,8 @@ struct StreamOptions {
 // in advance replaced: no peak normalisation (the gains above instead), each channel's noise
 // from its own sequence, and each channel's pulse-train gain sqrt(E_noise / E_pulse) from the
 // energies accumulated since the start (or the last Reset). The channel envelopes equal
-// Simulate's for the same samples (scaled by the input gain), and the output is the same
+// Simulate's for the same samples at kOutputRate (bit for bit at input gain 1; scaled by the
+// input gain otherwise) up to Simulate's last stimulation frame, and the output is the same
 // whatever the sizes of the blocks it is fed in.
 //
 // Allocation-free, lock-free and single-threaded in Process, Flush and Reset after

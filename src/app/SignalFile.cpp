@@ -54,16 +54,26 @@ bool save(Signal* signal, const char* name) {
     return SaveSamples(signal->GetSamples(), signal->GetLength(), name);
 }
 
-bool SaveSamples(const double* x, uint32_t n, const char* name) {
+bool SaveSamples(const double* x, uint32_t n, const char* name, parallel::Team* team) {
     // Converted a slice per thread, into memory first touched by the conversion itself.
     std::unique_ptr<int16_t[]> samples(new int16_t[std::max<uint32_t>(n, 1)]);
-    const uint32_t parts = n < (1u << 16) ? 1 : parallel::DefaultThreadCount();
-    parallel::For(parts, parts, [&](uint32_t k) {
+    std::unique_ptr<parallel::Team> own;
+    if (!team && n >= (1u << 16)) {
+        own = std::make_unique<parallel::Team>(parallel::DefaultThreadCount());
+        team = own.get();
+    }
+    const uint32_t parts = n < (1u << 16) ? 1 : team->Size();
+    auto convert = [&](uint32_t k) {
         const auto end = static_cast<uint32_t>(parallel::SliceStart(n, k + 1, parts));
         for (auto i = static_cast<uint32_t>(parallel::SliceStart(n, k, parts)); i < end; i++) {
             samples[i] = cihear::ToPcm16(x[i]);
         }
-    });
+    };
+    if (parts == 1) {
+        convert(0);
+    } else {
+        team->For(parts, convert);
+    }
 
     // The writer every front end uses: the file appears whole or not at all.
     const cihear::Status written = cihear::WriteWav16(name, samples.get(), n);

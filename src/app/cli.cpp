@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "dsp/Parallel.h"
 #include "engine/Engine.h"
 #include "params/Parameters.h"
 #include "params/SettingsFields.h"
@@ -78,6 +79,8 @@ int RunSimulation(const CliOptions& o, const cihear::Settings& settings) {
     }
     // The samples are loaded on one of the simulation's threads while another starts drawing
     // the noise. The settings are already effective: the refusals happen in the parameter set.
+    // One team of threads for the whole run: the simulation, then the conversion to 16 bits.
+    parallel::Team team(parallel::DefaultThreadCount());
     std::vector<double> output;
     try {
         output = engine::SimulateLoading(
@@ -90,13 +93,14 @@ int RunSimulation(const CliOptions& o, const cihear::Settings& settings) {
                          }
                          return signal;
                      },
-                     settings, cihear::Options())
+                     settings, cihear::Options(), 1.0, &team)
                      .output;
     } catch (const BlockSimulation::LoadFailed&) {
         return -1;
     }
     std::cout << "Done" << std::endl << "Writing to file... " << std::flush;
-    if (!SaveSamples(output.data(), static_cast<uint32_t>(output.size()), o.output.c_str())) {
+    if (!SaveSamples(output.data(), static_cast<uint32_t>(output.size()), o.output.c_str(),
+                     &team)) {
         return -1;
     }
     std::cout << "Done" << std::endl;

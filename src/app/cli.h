@@ -8,6 +8,10 @@
 
 #include "wav/WaveFile.h"
 
+namespace parallel {
+class Team;
+}
+
 class Parameters;
 class Signal;
 
@@ -38,7 +42,10 @@ bool OpenInput(const char* name, OpenedInput& input);
 std::unique_ptr<Signal> LoadInput(OpenedInput& input);
 
 // Writes count samples as a 16-bit mono WAV file at cihear::kOutputRate, like save.
-bool SaveSamples(const double* samples, uint32_t count, const char* name);
+// The conversion to 16 bits runs on `team` when given (the run's threads), else on a team
+// made for it.
+bool SaveSamples(const double* samples, uint32_t count, const char* name,
+                 parallel::Team* team = nullptr);
 
 // Writes signal as a 16-bit mono WAV file at cihear::kOutputRate, whatever the signal's own
 // rate. The file appears complete or not at all: on failure an existing file of that name is

@@ -102,14 +102,7 @@ inline uint64_t SliceStart(uint64_t total, uint32_t k, uint32_t parts) {
     return total * k / parts;
 }
 
-// body(i) for every i in [0, count), on up to `threads` threads of a team made for this loop.
-template <typename F>
-void For(unsigned threads, uint32_t count, F&& body) {
-    Team team(threads < count ? threads : count);
-    team.For(count, body);
-}
-
-// body(i) for every i in [0, count) in parallel as For does, and finish(i) after body(i), one
+// body(i) for every i in [0, count) in parallel as Team::For does, and finish(i) after body(i), one
 // index at a time in increasing order (for sums whose order of additions is fixed): the indices
 // go in rounds of as many as there are threads, each round's bodies on the team and then its
 // finishes on the calling thread, so at most `threads` bodies are finished and waiting. A

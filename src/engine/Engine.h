@@ -76,9 +76,10 @@ cihear::Result SimulateInternal(std::unique_ptr<Signal> input, const cihear::Set
 // The same for the signal `load` gives, expected to have `length` samples: it is loaded on one
 // of the simulation's threads while another already draws the noise. Throws
 // BlockSimulation::LoadFailed when load gives none. Options::cancelled stopping the simulation
-// gives kCancelled.
+// gives kCancelled. The simulation runs on `team` when given (borrowed), else on a team of its
+// own.
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
                                const cihear::Settings& settings, const cihear::Options& options,
-                               double acousticGain = 1.0);
+                               double acousticGain = 1.0, parallel::Team* team = nullptr);
 
 }  // namespace engine

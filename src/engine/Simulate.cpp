@@ -130,7 +130,7 @@ cihear::Result SimulateLive(const BlockSimulation::Loader& load, const cihear::S
 
 cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& load,
                                const cihear::Settings& settings, const cihear::Options& options,
-                               double acousticGain) {
+                               double acousticGain, parallel::Team* team) {
     if (options.live) {
         return SimulateLive(load, settings, options);
     }
@@ -141,8 +141,7 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        inspection.design = DescribePlan(
-            stages::MakePlan(*parameters, cihear::kOutputRate));
+        inspection.design = DescribePlan(stages::MakePlan(*parameters, cihear::kOutputRate));
         inspection.channels = parameters->n_inserted_ch->GetValue();
     }
 
@@ -154,6 +153,7 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
     blocks.threads = parallel::DefaultThreadCount();
     blocks.cancelled = options.cancelled;
     blocks.acousticGain = acousticGain;
+    blocks.team = team;
     if (options.inspect) {
         blocks.selection = &record;
         if (options.envelopes) {
@@ -247,7 +247,8 @@ Result Simulate(const double* samples, size_t count, uint32_t sampleRate, const 
     }
     if (options.live) {
         if (!(std::isfinite(options.inputGain) && std::isfinite(options.outputGain))) {
-            result.status = {Status::kBadInput, "the input and output gains must be finite numbers"};
+            result.status = {Status::kBadInput,
+                             "the input and output gains must be finite numbers"};
             return result;
         }
         prepared.shift = 0;  // the stream takes the input at its own level, times its gain

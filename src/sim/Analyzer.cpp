@@ -58,7 +58,7 @@ void Analyzer::SmoothEnvelopes() {
     }
     const uint32_t group = 8;
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
-    parallel::For(threads, (n + group - 1) / group, [&](uint32_t g) {
+    Loop((n + group - 1) / group, [&](uint32_t g) {
         const uint32_t first = g * group;
         kernels::FilterChannels(smoothingFilter->GetA(), smoothingFilter->GetB(),
                                 smoothingFilter->GetNumCoeffs(), channels.data() + first,
@@ -68,8 +68,14 @@ void Analyzer::SmoothEnvelopes() {
 
 SignalVector* Analyzer::Run(Signal* input) {
     const uint32_t n = ChannelCount();
+    parallel::Team own(threads);
+    team = &own;
+    struct Done {  // also when a step throws
+        parallel::Team*& team;
+        ~Done() { team = nullptr; }
+    } done{team};
     envelopes.reset(new SignalVector(n));
-    parallel::For(threads, n, [&](uint32_t i) {
+    Loop(n, [&](uint32_t i) {
         envelopes->SetSignal(i, detectors[i]
                                     ? detectors[i]->Run(input)
                                     : new Signal(input->GetLength(), input->GetSampleRate()));

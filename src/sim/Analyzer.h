@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/FilterIIR.h"
+#include "dsp/Parallel.h"
 #include "signal/DSP.h"
 
 class Parameters;
@@ -76,6 +77,16 @@ public:
 
 private:
     uint32_t ChannelCount() const { return static_cast<uint32_t>(detectors.size()); }
+    // body(i) for i in [0, count) on the team of the current Run, or on one made for the loop.
+    template <typename F>
+    void Loop(uint32_t count, F&& body) {
+        if (team) {
+            team->For(count, body);
+        } else {
+            parallel::Team own(threads < count ? threads : count);
+            own.For(count, body);
+        }
+    }
     // Runs every envelope through smoothingFilter, in place.
     void SmoothEnvelopes();
 
@@ -90,4 +101,5 @@ private:
     uint32_t sampleRate;
     SelectionRecord* selectionRecord = nullptr;
     unsigned threads;
+    parallel::Team* team = nullptr;  // during Run: its threads, for every loop of the run
 };

@@ -76,7 +76,7 @@ void Analyzer::InteractionChannels() {
     // sum runs over the sources in ascending order, the own channel in its place.
     // Each sample is mixed on its own, so the threads take stretches of time.
     const uint32_t stretch = 1 << 14;
-    parallel::For(threads, (length + stretch - 1) / stretch, [&](uint32_t k) {
+    Loop((length + stretch - 1) / stretch, [&](uint32_t k) {
         const uint32_t first = k * stretch;
         std::vector<double*> channels(n);
         for (uint32_t i = 0; i < n; i++) {

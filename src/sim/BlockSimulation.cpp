@@ -335,7 +335,11 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
 
 std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) {
     const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
-    parallel::Team team(threads);
+    std::unique_ptr<parallel::Team> own;
+    if (!this->team) {
+        own = std::make_unique<parallel::Team>(threads);
+    }
+    parallel::Team& team = this->team ? *this->team : *own;
     block::NoiseChain noise(*random, plan.channels, expected);
     std::unique_ptr<Signal> input;
     DrawingLoop(team, noise, 1, [&](uint32_t) { input = load(); });

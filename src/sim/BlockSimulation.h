@@ -5,6 +5,9 @@
 #include <memory>
 #include <vector>
 
+namespace parallel {
+class Team;
+}
 class Parameters;
 class Signal;
 struct RandomState;
@@ -27,6 +30,9 @@ struct BlockSimulation {
     uint32_t sampleRate = 20000;
     RandomState* random = nullptr;  // the noise continues this sequence (borrowed)
     unsigned threads = 1;
+    // The run's threads, borrowed (null: a team of `threads` made for the run). The caller's
+    // team lets the steps after the simulation (writing the output) use the same threads.
+    parallel::Team* team = nullptr;
     uint32_t blockSize = 1 << 14;              // samples per block (any value from 1 up)
     SelectionRecord* selection = nullptr;      // filled as Analyzer::N_of_M fills it, when given
     std::vector<double>* envelopes = nullptr;  // channels x samples, row by row, when given

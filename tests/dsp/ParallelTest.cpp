@@ -53,7 +53,8 @@ TEST(Parallel, TheFirstErrorReachesTheCallerAndTheTeamGoesOn) {
     std::atomic<int> after(0);
     team.For(20, [&](uint32_t) { after++; });
     EXPECT_EQ(after.load(), 20);
-    EXPECT_THROW(parallel::For(2, 5, [](uint32_t) { throw std::bad_alloc(); }), std::bad_alloc);
+    parallel::Team pair(2);
+    EXPECT_THROW(pair.For(5, [](uint32_t) { throw std::bad_alloc(); }), std::bad_alloc);
 }
 
 TEST(Parallel, OrderedFinishesGoInIncreasingOrder) {
