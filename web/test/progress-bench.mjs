@@ -2,13 +2,11 @@
 // speech of 10 s and 139 s (and again), each with the estimate shown when it began and the
 // time it took. Not part of the test suite:
 //   node web/test/progress-bench.mjs --site build-web/site [--chromium /usr/bin/chromium]
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { parseArgs } from "node:util";
-import puppeteer from "puppeteer-core";
-import { serve } from "./serve.mjs";
-import { writeWav } from "./wavs.mjs";
+import { openPage, speechMaker } from "./bench-page.mjs";
 
 const { values: args } = parseArgs({ options: { site: { type: "string" },
   chromium: { type: "string", default: "/usr/bin/chromium" },
@@ -16,27 +14,8 @@ const { values: args } = parseArgs({ options: { site: { type: "string" },
 const site = resolve(args.site);
 const work = mkdtempSync(join(tmpdir(), "cihear-progress-"));
 
-// The example repeated to the length asked for, at its own rate.
-const example = readFileSync(join(site, "speech.wav"));
-const rate = example.readUInt32LE(24);
-const speech = new Int16Array(example.buffer.slice(example.byteOffset + 44, example.byteOffset + example.length));
-function speechFile(seconds) {
-  const x = new Int16Array(Math.round(seconds * rate));
-  for (let i = 0; i < x.length; i++) x[i] = speech[i % speech.length];
-  const path = join(work, `speech-${seconds}s.wav`);
-  writeWav(path, rate, [x]);
-  return path;
-}
-
-const { server, url } = await serve(site);
-const browser = await puppeteer.launch({ executablePath: args.chromium, headless: false,
-  userDataDir: join(work, "profile"), args: ["--headless", "--no-sandbox", "--disable-gpu",
-    "--disable-quic", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync", "--mute-audio"] });
-const page = await browser.newPage();
-await page.goto(url);
-await page.waitForFunction(() => document.body.dataset.state === "ready");
-await page.click("#auto");
+const speechFile = speechMaker(site, work);
+const { page, close } = await openPage(site, args.chromium, work);
 for (const what of args.order.split(",")) {
   await page.evaluate(() => { window.cihearPage.result = null; window.cihearPage.expected = undefined; });
   const began = Date.now();
@@ -56,6 +35,5 @@ for (const what of args.order.split(",")) {
     `${expected ? (expected / 1000).toFixed(1) : "nothing"} s, took ${(milliseconds / 1000).toFixed(1)} s ` +
     `in the engine, ${((Date.now() - began) / 1000).toFixed(1)} s in all (estimate / time ${ratio})`);
 }
-await browser.close();
-server.close();
+await close();
 rmSync(work, { recursive: true, force: true });
