@@ -99,9 +99,8 @@ bool CheckSignal(const mxArray* x, Request& request, mex::Report& report) {
         if (!std::isfinite(v)) {
             // The library's words, with the element as Octave and MATLAB index it.
             mex::Fail(report, "cihear:badInput",
-                      "the signal holds a NaN or an infinity (first at x(" +
-                          std::to_string(i + 1) + "), " + Number(v) +
-                          "); only finite samples can be simulated");
+                      "the signal holds a NaN or an infinity (first at x(" + std::to_string(i + 1) +
+                          "), " + Number(v) + "); only finite samples can be simulated");
             return false;
         }
     }

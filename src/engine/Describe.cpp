@@ -160,8 +160,7 @@ namespace cihear {
 
 Design Describe(const Settings& settings) {
     std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
-    return engine::DescribePlan(
-        stages::MakePlan(*parameters, kOutputRate));
+    return engine::DescribePlan(stages::MakePlan(*parameters, kOutputRate));
 }
 
 }  // namespace cihear
