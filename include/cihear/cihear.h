@@ -279,8 +279,9 @@ public:
     void Process(const double* in, size_t count, double* out);
     // The tail: writes exactly Latency() samples, as if Latency() zeros were fed.
     void Flush(double* out);
-    // The delay in samples at kOutputRate: the pulse trains look 250 samples ahead, plus the
-    // one sample a peak needs after it.
+    // The delay in samples at kOutputRate, fixed by the settings: 251 (the pulse trains look
+    // 250 samples ahead, plus the one sample a peak needs after it), or 0 at synchronization 0,
+    // where the carrier is the noise alone and no pulse is waited for.
     size_t Latency() const;
     // Back to the state after construction.
     void Reset();
