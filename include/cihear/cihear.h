@@ -301,8 +301,9 @@ private:
 std::vector<int16_t> MixStereo16(const int16_t* interleaved, size_t frames);
 std::vector<double> FromPcm16(const int16_t* samples, size_t count);
 
-// The 16-bit value the program stores for an output sample.
+// The 16-bit value the program stores for an output sample; and for count samples, into out.
 int16_t ToPcm16(double sample);
+void ToPcm16(const double* samples, size_t count, int16_t* out);
 
 // Writes 16-bit samples as the program's output file (mono PCM WAV at kOutputRate, the same
 // bytes), replacing an existing file only once the new one is complete and on stable storage;
