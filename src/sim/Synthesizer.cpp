@@ -15,12 +15,13 @@
 #include "stages/Plan.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
-    : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
+    : Synthesizer(parameters, sampleRate, nullptr) {}
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random)
     : parameters(parameters),
       sampleRate(static_cast<uint32_t>(sampleRate)),
-      random(random),
+      own(random ? nullptr : std::make_unique<RandomState>()),
+      random(random ? random : own.get()),
       threads(parallel::DefaultThreadCount()) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     lowFreq.reset(new double[n]);
