@@ -202,31 +202,3 @@ void randn_fill(RandomState& state, double* out, uint32_t count) {
         }
     }
 }
-
-void randn_skip(RandomState& state, uint64_t count) {
-    if (count == 0) {
-        return;
-    }
-    if (state.iset) {
-        state.iset = 0;
-        count--;
-    }
-    // Every accepted point gives two deviates; an odd count leaves the second of the last point
-    // behind, as randn_fill does.
-    const uint64_t points = (count + 1) / 2;
-    if (points == 0) {
-        return;
-    }
-    DiscPoint last{};
-    {
-        Uniforms uniforms(state, &state.seed);
-        for (uint64_t k = 0; k < points; k++) {
-            last = NextDiscPoint(uniforms);
-        }
-    }
-    if (count % 2 != 0) {
-        const double r = static_cast<double>(last.rsq);
-        state.gset = last.u1 * PolarFactor(r, std::log(r));
-        state.iset = 1;
-    }
-}

@@ -37,9 +37,3 @@ double randn(RandomState& state);
 // randn_fill: the next count values of randn(state), the same as count calls of it and leaving
 // the same state behind, written to out.
 void randn_fill(RandomState& state, double* out, uint32_t count);
-
-// randn_skip: moves state on exactly as count calls of randn(state) would, without computing the
-// deviates it passes over (only the generator steps and the disc test; the logarithm is taken
-// for the last point alone when it leaves a deviate behind). A simulation finds where each
-// channel's stretch of the one sequence starts this way.
-void randn_skip(RandomState& state, uint64_t count);
