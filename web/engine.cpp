@@ -167,9 +167,7 @@ val Simulate(uintptr_t address, double count, double rate, val pairs, val seed) 
         return result;
     }
     std::vector<int16_t> pcm(r.output.size());
-    for (size_t i = 0; i < pcm.size(); i++) {
-        pcm[i] = cihear::ToPcm16(r.output[i]);
-    }
+    cihear::ToPcm16(r.output.data(), pcm.size(), pcm.data());
     result.set("output", Copy("Float64Array", r.output.data(), r.output.size()));
     result.set("pcm", Copy("Int16Array", pcm.data(), pcm.size()));
 

@@ -279,8 +279,9 @@ public:
     void Process(const double* in, size_t count, double* out);
     // The tail: writes exactly Latency() samples, as if Latency() zeros were fed.
     void Flush(double* out);
-    // The delay in samples at kOutputRate: the pulse trains look 250 samples ahead, plus the
-    // one sample a peak needs after it.
+    // The delay in samples at kOutputRate, fixed by the settings: 251 (the pulse trains look
+    // 250 samples ahead, plus the one sample a peak needs after it), or 0 at synchronization 0,
+    // where the carrier is the noise alone and no pulse is waited for.
     size_t Latency() const;
     // Back to the state after construction.
     void Reset();
@@ -300,8 +301,9 @@ private:
 std::vector<int16_t> MixStereo16(const int16_t* interleaved, size_t frames);
 std::vector<double> FromPcm16(const int16_t* samples, size_t count);
 
-// The 16-bit value the program stores for an output sample.
+// The 16-bit value the program stores for an output sample; and for count samples, into out.
 int16_t ToPcm16(double sample);
+void ToPcm16(const double* samples, size_t count, int16_t* out);
 
 // Writes 16-bit samples as the program's output file (mono PCM WAV at kOutputRate, the same
 // bytes), replacing an existing file only once the new one is complete and on stable storage;

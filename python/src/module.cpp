@@ -218,10 +218,7 @@ py::dict Describe(const py::object& warning, py::kwargs kwargs) {
 py::array_t<int16_t> ToPcm16(
     const py::array_t<double, py::array::c_style | py::array::forcecast>& y) {
     std::vector<int16_t> out(static_cast<size_t>(y.size()));
-    const double* p = y.data();
-    for (size_t i = 0; i < out.size(); i++) {
-        out[i] = cihear::ToPcm16(p[i]);
-    }
+    cihear::ToPcm16(y.data(), out.size(), out.data());
     std::vector<py::ssize_t> shape(y.shape(), y.shape() + y.ndim());
     return Owned(std::move(out), shape);
 }

@@ -50,6 +50,7 @@ def test_blocks_live_simulation_and_reset_agree(x, parameters):
 def test_latency_and_settings():
     stream = cihear.Stream(n_chan_ci=8, n_inserted_ch=8, n_on=8)
     assert stream.latency == 251
+    assert cihear.Stream(synchronization=0).latency == 0  # a noise carrier: no look-ahead
     assert stream.settings["n_inserted_ch"] == 8
     assert stream.process(np.zeros(0)).shape == (0,)
     assert stream.clipped == 0

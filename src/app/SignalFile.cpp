@@ -64,10 +64,9 @@ bool SaveSamples(const double* x, uint32_t n, const char* name, parallel::Team* 
     }
     const uint32_t parts = n < (1u << 16) ? 1 : team->Size();
     auto convert = [&](uint32_t k) {
-        const auto end = static_cast<uint32_t>(parallel::SliceStart(n, k + 1, parts));
-        for (auto i = static_cast<uint32_t>(parallel::SliceStart(n, k, parts)); i < end; i++) {
-            samples[i] = cihear::ToPcm16(x[i]);
-        }
+        const uint64_t begin = parallel::SliceStart(n, k, parts);
+        cihear::ToPcm16(x + begin, parallel::SliceStart(n, k + 1, parts) - begin,
+                        samples.get() + begin);
     };
     if (parts == 1) {
         convert(0);

@@ -4,7 +4,9 @@
 #include "dsp/gasdev.h"
 
 NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate)
-    : NoiseGenerator(length, sample_rate, &ProcessRandomState()) {}
+    : length(static_cast<uint32_t>(length)),
+      sample_rate(static_cast<uint32_t>(sample_rate)),
+      state(&own) {}
 
 NoiseGenerator::NoiseGenerator(unsigned long length, unsigned long sample_rate, RandomState* state)
     : length(static_cast<uint32_t>(length)),

@@ -2,12 +2,11 @@
 
 #include <cstdint>
 
+#include "dsp/gasdev.h"
 #include "signal/DSP.h"
 
-struct RandomState;
-
-// White Gaussian noise: each Generate continues a randn sequence, the process-wide one or the
-// state given (borrowed; it must outlive the generator).
+// White Gaussian noise: each Generate continues a randn sequence, the generator's own (from a
+// fresh state) or the state given (borrowed; it must outlive the generator).
 class NoiseGenerator final : public SignalGenerator {
 public:
     NoiseGenerator(unsigned long length, unsigned long sample_rate);
@@ -20,5 +19,6 @@ public:
 private:
     uint32_t length;
     uint32_t sample_rate;
+    RandomState own;  // without a state given
     RandomState* state;
 };

@@ -26,9 +26,6 @@ inline int32_t Step(int32_t x) {
     return static_cast<int32_t>(r);
 }
 
-// The state of the three process-wide functions; a simulation keeps its own.
-RandomState processState;
-
 void Initialise(RandomState& r, int32_t* seed) {
     if (*seed == INT32_MIN) {
         // -2^31 has no 32-bit negation; 2^31 is congruent to 1 modulo 2^31 - 1.
@@ -117,10 +114,6 @@ inline float PolarFactor(double r, double logR) {
 
 }  // namespace
 
-RandomState& ProcessRandomState() {
-    return processState;
-}
-
 RandomState SeededRandomState(int64_t seed) {
     RandomState r;
     // Any negative state initialises the table from its magnitude; a fresh state (0) starts
@@ -129,8 +122,8 @@ RandomState SeededRandomState(int64_t seed) {
     return r;
 }
 
-float ran1(int32_t* seed) {
-    return Uniforms(processState, seed).Next();
+float ran1(RandomState& table, int32_t* seed) {
+    return Uniforms(table, seed).Next();
 }
 
 float gasdev(RandomState& r, int32_t* seed) {
@@ -150,20 +143,8 @@ float gasdev(RandomState& r, int32_t* seed) {
     return p.u2 * fac;
 }
 
-float gasdev(int32_t* seed) {
-    return gasdev(processState, seed);
-}
-
 double randn(RandomState& r) {
     return static_cast<double>(gasdev(r, &r.seed));
-}
-
-double randn() {
-    return randn(processState);
-}
-
-void randn_fill(double* out, uint32_t count) {
-    randn_fill(processState, out, count);
 }
 
 void randn_fill(RandomState& state, double* out, uint32_t count) {
@@ -219,33 +200,5 @@ void randn_fill(RandomState& state, double* out, uint32_t count) {
             gset = points[whole].u1 * fac[whole];
             iset = 1;
         }
-    }
-}
-
-void randn_skip(RandomState& state, uint64_t count) {
-    if (count == 0) {
-        return;
-    }
-    if (state.iset) {
-        state.iset = 0;
-        count--;
-    }
-    // Every accepted point gives two deviates; an odd count leaves the second of the last point
-    // behind, as randn_fill does.
-    const uint64_t points = (count + 1) / 2;
-    if (points == 0) {
-        return;
-    }
-    DiscPoint last{};
-    {
-        Uniforms uniforms(state, &state.seed);
-        for (uint64_t k = 0; k < points; k++) {
-            last = NextDiscPoint(uniforms);
-        }
-    }
-    if (count % 2 != 0) {
-        const double r = static_cast<double>(last.rsq);
-        state.gset = last.u1 * PolarFactor(r, std::log(r));
-        state.iset = 1;
     }
 }

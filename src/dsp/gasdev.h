@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-// The random source of the synthesis. The functions without a state argument share one
-// process-wide state; a simulation keeps a RandomState of its own and draws from it.
+// The random source of the synthesis. Every sequence is a RandomState its owner keeps (a
+// simulation, a generator, a test); nothing is shared between them.
 //
 // Everything a random sequence carries between draws: randn's seed (the generator state), the
 // shuffle table and its last output, and the deviate gasdev keeps for its next call. A
@@ -20,30 +20,20 @@ struct RandomState {
 // from every other seed's in that range.
 RandomState SeededRandomState(int64_t seed);
 
-// The state of ran1, gasdev and randn without a state argument.
-RandomState& ProcessRandomState();
-
 // ran1: uniform deviates in (0, 1) from the Park-Miller minimal-standard generator
 // (x <- 16807 x mod 2^31 - 1, Schrage's factorisation) behind a 32-entry Bays-Durham shuffle.
-// *seed is the generator state; a state <= 0, or the very first call, (re)initialises the table.
-float ran1(int32_t* seed);
+// *seed is the generator state and `table` holds the shuffle; a state <= 0, or the first call on
+// a table, (re)initialises the table.
+float ran1(RandomState& table, int32_t* seed);
 
 // gasdev: standard normal deviates by the polar Box-Muller transform, two per pair of accepted
 // uniforms; the second of a pair is kept and returned by the next call.
-float gasdev(int32_t* seed);
 float gasdev(RandomState& state, int32_t* seed);
 
-// randn: gasdev on a static seed that starts at 0, so every run draws the same sequence.
-double randn();
+// randn: gasdev on the state's own seed, which starts at 0, so a fresh state always draws the
+// same sequence.
 double randn(RandomState& state);
 
-// randn_fill: the next count values of randn(), the same as count calls of randn() and leaving
+// randn_fill: the next count values of randn(state), the same as count calls of it and leaving
 // the same state behind, written to out.
-void randn_fill(double* out, uint32_t count);
 void randn_fill(RandomState& state, double* out, uint32_t count);
-
-// randn_skip: moves state on exactly as count calls of randn(state) would, without computing the
-// deviates it passes over (only the generator steps and the disc test; the logarithm is taken
-// for the last point alone when it leaves a deviate behind). A simulation finds where each
-// channel's stretch of the one sequence starts this way.
-void randn_skip(RandomState& state, uint64_t count);

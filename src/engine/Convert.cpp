@@ -121,6 +121,12 @@ int16_t ToPcm16(double sample) {
     return static_cast<int16_t>(bits < 0x8000 ? bits : bits - 0x10000);
 }
 
+void ToPcm16(const double* samples, size_t count, int16_t* out) {
+    for (size_t i = 0; i < count; i++) {
+        out[i] = ToPcm16(samples[i]);
+    }
+}
+
 Status WriteWav16(const std::string& path, const int16_t* samples, size_t count) {
     switch (WriteMonoWave16(path.c_str(), samples, count, kOutputRate)) {
         case WaveWriteResult::Written:

@@ -58,7 +58,7 @@ void Stream::Flush(double* out) {
 }
 
 size_t Stream::Latency() const {
-    return stages::StreamCore::kLatency;
+    return core->core.Latency();
 }
 
 void Stream::Reset() {

@@ -1,9 +1,7 @@
 #include "sim/Simulator.h"
 
-#include "dsp/gasdev.h"
-
 Simulator::Simulator(Parameters* parameters, unsigned long sampleRate)
-    : Simulator(parameters, sampleRate, &ProcessRandomState()) {}
+    : Simulator(parameters, sampleRate, nullptr) {}
 
 Simulator::Simulator(Parameters* parameters, unsigned long sampleRate, RandomState* random)
     : parameters(parameters),

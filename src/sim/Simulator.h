@@ -13,7 +13,8 @@ struct RandomState;
 // synthesizer's resynthesis. The parameters are borrowed and must outlive the simulator.
 class Simulator {
 public:
-    // The noise continues the process-wide random sequence, or the state given (borrowed).
+    // The noise continues a sequence of the simulator's own (from a fresh state), or the state
+    // given (borrowed).
     Simulator(Parameters* parameters, unsigned long sampleRate);
     Simulator(Parameters* parameters, unsigned long sampleRate, RandomState* random);
     Simulator(const Simulator&) = delete;

@@ -11,16 +11,18 @@
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
+#include "sim/BlockStreams.h"
 #include "stages/Carriers.h"
 #include "stages/Plan.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
-    : Synthesizer(parameters, sampleRate, &ProcessRandomState()) {}
+    : Synthesizer(parameters, sampleRate, nullptr) {}
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random)
     : parameters(parameters),
       sampleRate(static_cast<uint32_t>(sampleRate)),
-      random(random),
+      own(random ? nullptr : std::make_unique<RandomState>()),
+      random(random ? random : own.get()),
       threads(parallel::DefaultThreadCount()) {
     const uint32_t n = parameters->n_inserted_ch->GetValue();
     lowFreq.reset(new double[n]);
@@ -116,15 +118,16 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
             SynthesizeChannel(i, envelopes->GetSignal(i), sum->GetSamples(), length);
         }
     } else {
-        // Channel i's noise is the i-th stretch of `length` draws of the one sequence: its
-        // starting state is found by skipping the stretches before it. The channels are then
-        // synthesised in parallel, each into a band signal of its own, and the band signals are
-        // added to the sum in channel order, as the one-thread loop adds them.
+        // Channel i's noise is the i-th stretch of `length` draws of the one sequence: where
+        // each starts is found as the block simulation finds it (block::NoiseChain). The
+        // channels are then synthesised in parallel, each into a band signal of its own, and
+        // the band signals are added to the sum in channel order, as the one-thread loop adds
+        // them.
+        block::NoiseChain chain(*random, n, length);
+        chain.Draw(uint64_t{n} * length);
         std::vector<RandomState> states(n + 1);
-        states[0] = *random;
-        for (uint32_t i = 0; i < n; i++) {
-            states[i + 1] = states[i];
-            randn_skip(states[i + 1], length);
+        for (uint32_t i = 0; i <= n; i++) {
+            states[i] = chain.Start(i);
         }
         std::vector<std::unique_ptr<double[]>> bands(n);
         double* total = sum->GetSamples();

@@ -21,7 +21,8 @@ struct RandomState;
 // borrowed and must outlive the synthesizer.
 class Synthesizer {
 public:
-    // The noise continues the process-wide random sequence, or the state given (borrowed).
+    // The noise continues a sequence of the synthesizer's own (from a fresh state), or the
+    // state given (borrowed).
     Synthesizer(Parameters* parameters, unsigned long sampleRate);
     Synthesizer(Parameters* parameters, unsigned long sampleRate, RandomState* random);
     Synthesizer(const Synthesizer&) = delete;
@@ -72,6 +73,7 @@ private:
     std::unique_ptr<double[]> centerFreq;
     std::unique_ptr<double[]> bandwidth;
     uint32_t sampleRate;
+    std::unique_ptr<RandomState> own;  // without a state given
     RandomState* random;
     unsigned threads;
 };

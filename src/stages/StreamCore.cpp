@@ -17,21 +17,24 @@ StreamCore::StreamCore(const Plan& plan, const std::optional<int64_t>& seed, dou
     : plan(plan),
       inputGain(inputGain),
       outputGain(outputGain),
+      latency(LatencyOf(this->plan)),
       detection(this->plan, kBlock),
       before(this->plan),
       selection(this->plan, kBlock),
       after(this->plan),
       carriers(this->plan, seed, kBlock),
       bands(this->plan, kBlock),
-      acoustic(this->plan, kLatency, kBlock),
+      acoustic(this->plan, latency, kBlock),
       memory(size_t{plan.channels} * kStride, 0.0),
       x(kBlock, 0.0),
       sum(kBlock, 0.0),
       heard(kBlock, 0.0),
-      zeros(kLatency, 0.0) {
+      zeros(latency, 0.0) {
     for (uint32_t i = 0; i < plan.channels; i++) {
         envelope.push_back(memory.data() + size_t{i} * kStride + kTaps);
-        pulses.emplace_back(UINT64_MAX, kBlock);
+        if (latency > 0) {
+            pulses.emplace_back(UINT64_MAX, kBlock);
+        }
     }
 }
 
@@ -58,7 +61,7 @@ void StreamCore::Process(const double* in, size_t count, double* out) {
 }
 
 void StreamCore::Flush(double* out) {
-    Process(zeros.data(), kLatency, out);
+    Process(zeros.data(), latency, out);
 }
 
 void StreamCore::Block(const double* in, uint32_t m, double* out) {
@@ -86,18 +89,9 @@ void StreamCore::Block(const double* in, uint32_t m, double* out) {
         if (envelopeTap) {
             envelopeTap(tapContext, i, position, rows[i], m);
         }
-        block::PulseStream& train = pulses[i];
-        train.Push(rows[i], m);
-        const uint64_t from = train.Next();
-        const uint64_t upto = train.Ready();
-        k = static_cast<uint32_t>(upto - from);
-        double* p = rows[i] + kBlock;
-        double* held = p + kBlock;
-        train.Pull(upto, p, held);
-        carriers.Process(i, held, p, k, bands.Carrier(i));
-        bands.Filter(i, k);
+        k = Carry(i, rows[i], m);
     }
-    // The first kLatency output samples precede every band's first sample.
+    // The first `latency` output samples precede every band's first sample.
     const uint32_t silent = m - k;
     std::fill(sum.begin(), sum.begin() + m, 0.0);
     bands.Sum(sum.data() + silent, 0, k);
@@ -107,6 +101,26 @@ void StreamCore::Block(const double* in, uint32_t m, double* out) {
     }
     Finish(sum.data(), plan.eas ? heard.data() : nullptr, m, out);
     position += m;
+}
+
+uint32_t StreamCore::Carry(uint32_t i, double* row, uint32_t m) {
+    double* p = row + kBlock;
+    if (latency == 0) {
+        std::fill(p, p + m, 0.0);
+        carriers.Process(i, row, p, m, bands.Carrier(i));
+        bands.Filter(i, m);
+        return m;
+    }
+    block::PulseStream& train = pulses[i];
+    train.Push(row, m);
+    const uint64_t from = train.Next();
+    const uint64_t upto = train.Ready();
+    const auto k = static_cast<uint32_t>(upto - from);
+    double* held = p + kBlock;
+    train.Pull(upto, p, held);
+    carriers.Process(i, held, p, k, bands.Carrier(i));
+    bands.Filter(i, k);
+    return k;
 }
 
 void StreamCore::Finish(const double* implant, const double* heardPart, uint32_t m, double* out) {

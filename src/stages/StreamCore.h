@@ -9,7 +9,11 @@
 //
 // Every stage carries its state across block edges, so the output does not depend on how the
 // input is split. The output lags the envelopes by the pulse streams' look-ahead (Latency);
-// the first Latency() output samples are silence. Nothing is allocated after construction.
+// the first Latency() output samples are silence. At synchronization 0 the carrier is the
+// noise alone: the pulse train enters it times 0, and a finite pulse (never negative) times 0 is
+// +0, which added to the noise leaves the noise as it is, bit for bit and sign for sign. So there
+// the pulse streams are not run, the carriers get +0 pulses, and the latency is 0. Nothing is
+// allocated after construction.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +35,12 @@ class StreamCore {
 public:
     static constexpr uint32_t kBlock = 256;  // samples per internal block
     // A pulse at j is known once the envelope is known to j + 251 (PulseStream).
-    static constexpr uint32_t kLatency = block::halfWindow + 1;
+    static constexpr uint32_t kPulseLatency = block::halfWindow + 1;
+    // The output's lag behind the offline simulation under a plan: kPulseLatency, or 0 at
+    // synchronization 0 (no pulses heard, none waited for).
+    static uint32_t LatencyOf(const Plan& plan) {
+        return plan.synchronization == 0.0 ? 0 : kPulseLatency;
+    }
 
     StreamCore(const Plan& plan, const std::optional<int64_t>& seed, double inputGain,
                double outputGain);
@@ -39,7 +48,8 @@ public:
     StreamCore& operator=(const StreamCore&) = delete;
 
     void Process(const double* in, size_t count, double* out);
-    void Flush(double* out);  // kLatency samples
+    void Flush(double* out);  // Latency() samples
+    uint32_t Latency() const { return latency; }
     void Reset();
     uint64_t Clipped() const { return clipped; }
     const Plan& GetPlan() const { return plan; }
@@ -55,17 +65,21 @@ public:
 
 private:
     void Block(const double* in, uint32_t m, double* out);
+    // Channel i's modulated carrier into its band, for the positions whose pulses are known
+    // once its next m envelope samples (in row) are: how many.
+    uint32_t Carry(uint32_t i, double* row, uint32_t m);
     // out[j] = implant[j] x output gain (+ acoustic[j]), clamped to [-1, 1].
     void Finish(const double* implant, const double* acoustic, uint32_t m, double* out);
 
     const Plan plan;
     double inputGain;
     double outputGain;
+    const uint32_t latency;
     Detection detection;
     Smoothing before;
     Selection selection;
     Smoothing after;
-    std::vector<block::PulseStream> pulses;
+    std::vector<block::PulseStream> pulses;  // none at latency 0
     Carriers carriers;
     BandFilter bands;
     Acoustic acoustic;

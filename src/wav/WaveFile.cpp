@@ -250,23 +250,8 @@ void WaveFile::SetDataLength(unsigned long length) {
     changed = true;
 }
 
-void WaveFile::SetFormatType(unsigned short type) {
-    formatType = type;
-    changed = true;
-}
-
 void WaveFile::SetSampleRate(unsigned long rate) {
     sampleRate = static_cast<uint32_t>(rate);
-    changed = true;
-}
-
-void WaveFile::SetNumChannels(unsigned short channels) {
-    numChannels = channels;
-    changed = true;
-}
-
-void WaveFile::SetBitsPerChannel(unsigned short bits) {
-    bitsPerChannel = bits;
     changed = true;
 }
 
@@ -275,23 +260,18 @@ void WaveFile::SetBytesPerSample(unsigned short bytes) {
     changed = true;
 }
 
-void WaveFile::SetBytesPerSecond(unsigned long bytes) {
-    bytesPerSecond = static_cast<uint32_t>(bytes);
-    changed = true;
-}
-
 void WaveFile::SetNumSamples(unsigned long n) {
     SetDataLength(bytesPerSample * n);
 }
 
 void WaveFile::SetupFormat(int sampleRate, short bitsPerChannel, short numChannels) {
-    SetFormatType(1);
-    SetNumChannels(static_cast<unsigned short>(numChannels));
+    formatType = 1;
+    this->numChannels = static_cast<uint16_t>(numChannels);
     SetSampleRate(static_cast<unsigned long>(sampleRate));
     SetBytesPerSample(static_cast<unsigned short>(numChannels * (bitsPerChannel >> 3)));
-    SetBytesPerSecond(static_cast<uint32_t>(bytesPerSample) * this->sampleRate);
-    SetBitsPerChannel(static_cast<unsigned short>(bitsPerChannel));
-    SetDataLength(0);
+    bytesPerSecond = static_cast<uint32_t>(bytesPerSample) * this->sampleRate;
+    this->bitsPerChannel = static_cast<uint16_t>(bitsPerChannel);
+    SetDataLength(0);  // marks the header changed
 }
 
 bool WaveFile::FormatMatches(const WaveFile& other) const {

@@ -23,7 +23,6 @@ public:
     bool OpenWrite(const char* name);
     bool Close();
     bool ResetToStart();
-    bool WriteHeaderToFile(FILE* f);
 
     FILE* GetFile();
     const char* GetError() const { return error; }
@@ -41,12 +40,8 @@ public:
     uint32_t GetNumSamples() const;
 
     void SetDataLength(unsigned long length);
-    void SetFormatType(unsigned short type);
     void SetSampleRate(unsigned long rate);
-    void SetNumChannels(unsigned short channels);
-    void SetBitsPerChannel(unsigned short bits);
     void SetBytesPerSample(unsigned short bytes);
-    void SetBytesPerSecond(unsigned long bytes);
     void SetNumSamples(unsigned long n);
 
     void SetupFormat(int sampleRate, short bitsPerChannel, short numChannels);
@@ -75,6 +70,8 @@ public:
 
 private:
     bool Fail(const char* message);
+    // The 44-byte header of the fields as they are, at the start of f.
+    bool WriteHeaderToFile(FILE* f);
     bool ReadFormatChunk();
     bool CheckBits(uint16_t bits);
     // Whether n more bytes written at the write position keep the RIFF size within 32 bits.

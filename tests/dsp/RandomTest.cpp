@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "FreshProcess.h"
 #include "dsp/gasdev.h"
 
 namespace {
@@ -28,36 +27,27 @@ const double firstRandn[] = {-0.8368539810180664, -0.1722799688577652, 0.1871176
 const double firstUniforms[] = {0.4159993529319763, 0.09196489304304123, 0.7564104795455933};
 const double ceiling = 0.9999998807907104;
 
-void CheckFirstRandnValues() {
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(randn(), firstRandn[i]) << "draw " << i;
-    }
-}
-
-// The stored second deviate of a pair survives a call whose state is negative.
-void CheckNegativeStateKeepsStoredDeviate() {
-    int32_t a = -1;
-    const float g1 = gasdev(&a);
-    const float g2 = gasdev(&a);
-    int32_t b = -1;
-    EXPECT_EQ(gasdev(&b), g1);
-    b = -7;
-    EXPECT_EQ(gasdev(&b), g2);
-    EXPECT_EQ(b, -7) << "returning the stored deviate draws nothing";
-}
-
-using RandomFreshProcessTest = FreshProcessTest;
-
-TEST_F(RandomFreshProcessTest, FirstRandnValuesOfARun) {
-    EXPECT_IN_FRESH_PROCESS(CheckFirstRandnValues);
-}
-
-TEST(RandomStateTest, AFreshStateDrawsWhatAFreshProcessDraws) {
-    randn();  // whatever the process-wide sequence did, a state of its own is untouched
+// A fresh state draws the sequence's fixed start, whatever other states drew before it.
+TEST(RandomStateTest, AFreshStateDrawsTheFixedStartOfTheSequence) {
+    RandomState other;
+    randn(other);
     RandomState state;
     for (int i = 0; i < 6; i++) {
         EXPECT_EQ(randn(state), firstRandn[i]) << "draw " << i;
     }
+}
+
+// The stored second deviate of a pair survives a call whose state is negative.
+TEST(RandomStateTest, NegativeStateDoesNotClearAStoredDeviate) {
+    RandomState r;
+    int32_t a = -1;
+    const float g1 = gasdev(r, &a);
+    const float g2 = gasdev(r, &a);
+    int32_t b = -1;
+    EXPECT_EQ(gasdev(r, &b), g1);
+    b = -7;
+    EXPECT_EQ(gasdev(r, &b), g2);
+    EXPECT_EQ(b, -7) << "returning the stored deviate draws nothing";
 }
 
 TEST(RandomStateTest, SeedsGiveReproducibleSequencesOfTheirOwn) {
@@ -80,29 +70,27 @@ TEST(RandomStateTest, SeedsGiveReproducibleSequencesOfTheirOwn) {
     }
 }
 
-TEST_F(RandomFreshProcessTest, NegativeStateDoesNotClearAStoredDeviate) {
-    EXPECT_IN_FRESH_PROCESS(CheckNegativeStateKeepsStoredDeviate);
-}
-
 TEST(Ran1Test, ZeroStateStartsTheSequenceOfSeedOne) {
-    // A state of 0 always reinitialises, so this holds whatever was drawn before.
+    RandomState table;
+    // A state of 0 always reinitialises, so this holds whatever the table drew before.
     int32_t seed = 0;
     for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(static_cast<double>(ran1(&seed)), firstUniforms[i]) << "draw " << i;
+        EXPECT_EQ(static_cast<double>(ran1(table, &seed)), firstUniforms[i]) << "draw " << i;
     }
     EXPECT_EQ(seed, Advance(1, initSteps + 3));
 }
 
 TEST(Ran1Test, StatesFollowTheMinimalStandardRecurrence) {
+    RandomState table;
     int32_t seed = -5;
-    ran1(&seed);
+    ran1(table, &seed);
     EXPECT_EQ(seed, Advance(5, initSteps + 1)) << "a negative state starts from its magnitude";
 
     seed = -1;
-    const float fromMinusOne = ran1(&seed);
+    const float fromMinusOne = ran1(table, &seed);
     const int32_t stateFromMinusOne = seed;
     seed = INT32_MIN;  // has no 32-bit negation; 2^31 is 1 modulo 2^31 - 1
-    EXPECT_EQ(ran1(&seed), fromMinusOne);
+    EXPECT_EQ(ran1(table, &seed), fromMinusOne);
     EXPECT_EQ(seed, stateFromMinusOne);
 
     // Once initialised, a positive state takes exactly one step, including states near the
@@ -110,14 +98,15 @@ TEST(Ran1Test, StatesFollowTheMinimalStandardRecurrence) {
     const int32_t states[] = {1, 127773, 127774, 2836, 1000000007, 2147483646, 2147483647};
     for (int32_t x : states) {
         seed = x;
-        ran1(&seed);
+        ran1(table, &seed);
         EXPECT_EQ(seed, Advance(x, 1)) << "from " << x;
     }
 }
 
 TEST(Ran1Test, LargestTableEntryGivesTheCeiling) {
+    RandomState table;
     int32_t seed = 0;
-    ran1(&seed);
+    ran1(table, &seed);
     // The state whose next step is 2^31 - 2, the largest the generator produces: 16807 times
     // it is -1 modulo 2^31 - 1, i.e. it is minus the inverse of 16807 (found by brute
     // force over the multiples of the modulus).
@@ -134,7 +123,7 @@ TEST(Ran1Test, LargestTableEntryGivesTheCeiling) {
     // slot is next chosen.
     bool sawCeiling = false;
     for (int i = 0; i < 10000 && !sawCeiling; i++) {
-        const float u = ran1(&seed);
+        const float u = ran1(table, &seed);
         ASSERT_LT(static_cast<double>(u), 1.0);
         sawCeiling = static_cast<double>(u) == ceiling;
     }
@@ -142,11 +131,12 @@ TEST(Ran1Test, LargestTableEntryGivesTheCeiling) {
 }
 
 TEST(Ran1Test, StaysInsideTheOpenUnitInterval) {
+    RandomState table;
     int32_t seed = -12345;
     double lowest = 1.0;
     double highest = 0.0;
     for (int i = 0; i < 200000; i++) {
-        const double u = ran1(&seed);
+        const double u = ran1(table, &seed);
         lowest = std::fmin(lowest, u);
         highest = std::fmax(highest, u);
     }
@@ -157,13 +147,14 @@ TEST(Ran1Test, StaysInsideTheOpenUnitInterval) {
 }
 
 TEST(GasdevTest, DeviatesAreStandardNormal) {
+    RandomState table;
     int32_t seed = -3;
     const int n = 200000;
     double sum = 0.0;
     double sumSquares = 0.0;
     int beyondOneSigma = 0;
     for (int i = 0; i < n; i++) {
-        const double g = gasdev(&seed);
+        const double g = gasdev(table, &seed);
         sum += g;
         sumSquares += g * g;
         beyondOneSigma += std::fabs(g) > 1.0;

@@ -63,6 +63,7 @@ const std::vector<std::vector<std::pair<std::string, double>>> kSettings = {
     {{"envelope_detection", 1}, {"n_on", 5}},
     {{"eas", 1}, {"freq_shift", 1}, {"synchronization", 0.5}, {"n_inserted_ch", 7}},
     {{"n_chan_ci", 22}, {"n_inserted_ch", 22}, {"n_on", 8}, {"rate", 900}, {"synchronization", 0}},
+    {{"eas", 1}, {"envelope_detection", 1}, {"synchronization", 0}},
 };
 
 class StreamSettings : public ::testing::TestWithParam<size_t> {
@@ -216,21 +217,60 @@ TEST_P(StreamSettings, ResetGivesWhatAFreshStreamGives) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, StreamSettings, ::testing::Range<size_t>(0, kSettings.size()));
 
-TEST(Stream, LatencyIsWhereAnImpulseFirstComesOutLaterThanOffline) {
+class StreamLatency : public ::testing::TestWithParam<double> {};
+
+TEST_P(StreamLatency, IsWhereAnImpulseFirstComesOutLaterThanOffline) {
     // At synchronization 1 the carrier is the pulse train alone: both simulations sound first
-    // at the first pulse, on the same envelopes.
+    // at the first pulse, on the same envelopes; with noise in the carrier, at the envelope's
+    // onset.
     std::vector<double> x(6000, 0.0);
     x[2000] = 0.9;
-    const cihear::Settings settings = Effective({});
+    const double s = GetParam();
+    const cihear::Settings settings = Effective({{"synchronization", s}});
     const cihear::Result offline = cihear::Simulate(x.data(), x.size(), 20000, settings);
     cihear::Stream stream(settings);
     const std::vector<double> out = Fed(stream, x, [] { return 64; });
     auto First = [](const std::vector<double>& v) {
-        return std::find_if(v.begin(), v.end(), [](double s) { return s != 0.0; }) - v.begin();
+        return std::find_if(v.begin(), v.end(), [](double v) { return v != 0.0; }) - v.begin();
     };
     ASSERT_LT(First(offline.output), 6000);
     EXPECT_GT(First(offline.output), 2000);
     EXPECT_EQ(First(out) - First(offline.output), static_cast<ptrdiff_t>(stream.Latency()));
+    // A noise carrier waits for no pulse: at most 1 ms.
+    if (s == 0.0) {
+        EXPECT_LE(stream.Latency(), 20u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Synchronization, StreamLatency, ::testing::Values(1.0, 0.5, 0.0));
+
+// At synchronization 0 the stream hands the carriers +0 pulses instead of the train: what the
+// train holds cannot change a bit of the modulated carrier, whatever the envelope's sign (a
+// -0 included) and whichever gains (the stream's running ones or fixed offline ones).
+TEST(Stream, PulsesCannotChangeANoiseCarrier) {
+    const stages::Plan plan = PlanOf(Effective({{"synchronization", 0}}));
+    const uint32_t k = 3000;
+    std::vector<double> env = Input(k);
+    env[10] = -0.0;
+    env[11] = 0.0;
+    std::mt19937 random(3);
+    std::vector<double> train(k, 0.0);
+    for (uint32_t j = 0; j < k; j += 1 + random() % 40) {
+        train[j] = 1.0 / (1 + random() % 5);
+    }
+    const std::vector<RandomState> starts(plan.channels, SeededRandomState(9));
+    const std::vector<double> gains(plan.channels, 2.5);
+    for (bool running : {true, false}) {
+        std::vector<std::vector<double>> out;
+        for (const std::vector<double>& pulses : {train, std::vector<double>(k, 0.0)}) {
+            stages::Carriers c = running ? stages::Carriers(plan, std::nullopt, k)
+                                         : stages::Carriers(plan, starts, gains, k);
+            std::vector<double> p = pulses;
+            out.emplace_back(k);
+            c.Process(0, env.data(), p.data(), k, out.back().data());
+        }
+        EXPECT_TRUE(SameBits(out[0], out[1])) << (running ? "stream" : "offline");
+    }
 }
 
 TEST(Stream, ClipGuardClampsAndCounts) {
