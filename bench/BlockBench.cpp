@@ -109,7 +109,8 @@ void Analyzer_InteractionChannels(benchmark::State& state) {
     AnalyzerStep(state, [](Analyzer& a) { a.InteractionChannels(); });
 }
 
-// randn() one call at a time, and the block fill of the noise generator: the same values.
+// The Gaussian draw one deviate at a time, and the block fill of the noise generator: the same
+// values.
 void Randn(benchmark::State& state, void (*draw)(RandomState&, double*, uint32_t)) {
     const uint32_t draws = 1 << 20;
     std::vector<double> out(draws);
