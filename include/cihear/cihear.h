@@ -10,6 +10,8 @@
 // needs (its random sequence included), so simulations may run at once in several threads.
 #pragma once
 
+#include <cihear/parameter_list.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,21 +30,12 @@ const char* Version();
 constexpr uint32_t kOutputRate = 20000;
 
 // The thirteen simulation parameters, named as the command line's long options, with its
-// defaults.
+// defaults (the list and its defaults are in cihear/parameter_list.h).
 struct Settings {
-    double rate = 1800;
-    double f_min = 300;
-    double f_max = 8500;
-    double length_ci = 30;
-    unsigned n_chan_ci = 12;
-    unsigned n_inserted_ch = 12;
-    unsigned n_on = 12;
-    double interact_decay = 2;
-    unsigned envelope_detection = 0;
-    double synchronization = 1;
-    bool eas = false;
-    double cutoff_freq = 2000;
-    bool freq_shift = false;
+#define CIHEAR_SETTINGS_FIELD(name, type, kind, letter, unit, def, ...) \
+    type name = static_cast<type>(def);
+    CIHEAR_PARAMETERS(CIHEAR_SETTINGS_FIELD)
+#undef CIHEAR_SETTINGS_FIELD
 };
 
 // How a parameter's value is written: a real number, a whole count, or a switch (0 or 1).
