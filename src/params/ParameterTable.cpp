@@ -8,10 +8,7 @@
 namespace cihear {
 
 const std::vector<ParameterInfo>& ParameterTable() {
-#define CIHEAR_TABLE_ENTRY(name, type, kind, letter, unit, def, min, max, bound, summary, help) \
-    {#name, letter, ValueKind::k##kind, unit, def, min, max, bound, summary, help},
     static const std::vector<ParameterInfo> table = {CIHEAR_PARAMETERS(CIHEAR_TABLE_ENTRY)};
-#undef CIHEAR_TABLE_ENTRY
     return table;
 }
 
