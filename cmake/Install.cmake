@@ -17,6 +17,7 @@ set_target_properties(cihear_library PROPERTIES EXPORT_NAME cihear)
 install(TARGETS cihear_library ${cihear_library_parts} EXPORT cihearTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/cihear/cihear.h
+              ${PROJECT_SOURCE_DIR}/include/cihear/parameter_list.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/cihear)
 
 set(cihear_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/cihear)

@@ -70,7 +70,7 @@ val BandList(const std::vector<cihear::Band>& bands) {
 
 // The parameters as the library describes them, in the order they are set.
 val ParameterTable() {
-    static const char* const kinds[] = {"real", "count", "switch"};
+    static const char* const kinds[] = {"real", "count", "switch", "choice", "list"};
     val list = val::array();
     for (const cihear::ParameterInfo& p : cihear::ParameterTable()) {
         val item = val::object();

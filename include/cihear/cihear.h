@@ -10,6 +10,8 @@
 // needs (its random sequence included), so simulations may run at once in several threads.
 #pragma once
 
+#include <cihear/parameter_list.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,25 +30,15 @@ const char* Version();
 constexpr uint32_t kOutputRate = 20000;
 
 // The thirteen simulation parameters, named as the command line's long options, with its
-// defaults.
+// defaults (the list and its defaults are in cihear/parameter_list.h).
 struct Settings {
-    double rate = 1800;
-    double f_min = 300;
-    double f_max = 8500;
-    double length_ci = 30;
-    unsigned n_chan_ci = 12;
-    unsigned n_inserted_ch = 12;
-    unsigned n_on = 12;
-    double interact_decay = 2;
-    unsigned envelope_detection = 0;
-    double synchronization = 1;
-    bool eas = false;
-    double cutoff_freq = 2000;
-    bool freq_shift = false;
+    CIHEAR_PARAMETERS(CIHEAR_SETTINGS_FIELD)
 };
 
-// How a parameter's value is written: a real number, a whole count, or a switch (0 or 1).
-enum class ValueKind { kReal, kCount, kSwitch };
+// How a parameter's value is written: a real number, a whole count, a switch (0 or 1), one of
+// a few names (held as its index), or a list of numbers. No parameter of the last two kinds
+// exists yet; the list (cihear/parameter_list.h) can hold them.
+enum class ValueKind { kReal, kCount, kSwitch, kChoice, kList };
 
 // One parameter as the program describes it. The table lists them in the order they are set,
 // which the constraints between them depend on.
@@ -61,6 +53,7 @@ struct ParameterInfo {
     const char* bound;    // e.g. "at most n_chan_ci", or ""
     const char* summary;  // one line for documentation
     const char* help;     // the command line's help text
+    const char* choices;  // a choice's names, "|" between them ("log|greenwood"), or ""
 };
 const std::vector<ParameterInfo>& ParameterTable();
 // The entry named `name`, or null.

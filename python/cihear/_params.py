@@ -1,10 +1,12 @@
 """The parameters' documentation, written from the library's parameter table, and numbers
 read from text."""
+import inspect
 import re
 
 from ._core import PARAMETERS
 
 _TYPES = {"real": "float", "count": "int", "switch": "bool"}
+_ANNOTATIONS = {"real": float, "count": int, "switch": bool}
 
 
 def _number(value):
@@ -18,6 +20,13 @@ def default(info):
     if info["kind"] == "count":
         return int(info["default"])
     return float(info["default"])
+
+
+def keywords():
+    """The simulation parameters as keyword-only parameters of a signature, in the table's
+    order, each with its default and type."""
+    return [inspect.Parameter(info["name"], inspect.Parameter.KEYWORD_ONLY, default=default(info),
+                              annotation=_ANNOTATIONS[info["kind"]]) for info in PARAMETERS]
 
 
 def accepted(info):

@@ -1,11 +1,12 @@
 """cihear.simulate: a signal in memory through the simulation."""
+import inspect
 from typing import Optional, Union
 
 import numpy as np
 
 from . import _core
 from ._level import LEVEL_DOC, apply_level, check_clip_ok, level_name, target_rms
-from ._params import parameters_doc
+from ._params import keywords, parameters_doc
 
 # Arguments of _core.simulate that are not simulation parameters.
 _OPTIONS = ("seed", "inspect", "envelopes", "stacklevel", "live")
@@ -24,33 +25,35 @@ def run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel, live=
     return apply_level(y, target, clip_ok, lambda: level_name(level, target))
 
 
-def simulate(
-    signal: np.ndarray,
-    sample_rate: Union[int, float],
-    *,
-    rate: float = 1800.0,
-    f_min: float = 300.0,
-    f_max: float = 8500.0,
-    length_ci: float = 30.0,
-    n_chan_ci: int = 12,
-    n_inserted_ch: int = 12,
-    n_on: int = 12,
-    interact_decay: float = 2.0,
-    envelope_detection: int = 0,
-    synchronization: float = 1.0,
-    eas: bool = False,
-    cutoff_freq: float = 2000.0,
-    freq_shift: bool = False,
-    seed: Optional[int] = None,
-    level: Union[str, float] = "peak",
-    clip_ok: bool = False,
-    live: bool = False,
-) -> np.ndarray:
-    arguments = locals()
-    parameters = {info["name"]: arguments[info["name"]] for info in _core.PARAMETERS}
-    return run(signal, sample_rate, parameters, seed, level, clip_ok, stacklevel=2, live=live)
+def _option(name, default, annotation):
+    return inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=default,
+                             annotation=annotation)
 
 
+# simulate's signature: the signal, its rate, the parameter table's keywords, and the options.
+_SIGNATURE = inspect.Signature(
+    [inspect.Parameter("signal", inspect.Parameter.POSITIONAL_OR_KEYWORD, annotation=np.ndarray),
+     inspect.Parameter("sample_rate", inspect.Parameter.POSITIONAL_OR_KEYWORD,
+                       annotation=Union[int, float])]
+    + keywords()
+    + [_option("seed", None, Optional[int]), _option("level", "peak", Union[str, float]),
+       _option("clip_ok", False, bool), _option("live", False, bool)],
+    return_annotation=np.ndarray)
+
+
+def simulate(signal, sample_rate, **keywords):
+    try:
+        bound = _SIGNATURE.bind(signal, sample_rate, **keywords)
+    except TypeError as error:
+        raise TypeError(f"simulate() {error}") from None
+    bound.apply_defaults()
+    a = bound.arguments
+    parameters = {info["name"]: a[info["name"]] for info in _core.PARAMETERS}
+    return run(signal, sample_rate, parameters, a["seed"], a["level"], a["clip_ok"],
+               stacklevel=2, live=a["live"])
+
+
+simulate.__signature__ = _SIGNATURE
 simulate.__doc__ = f"""What a cochlear-implant user would roughly hear of `signal`.
 
 Parameters

@@ -25,6 +25,10 @@ const char* KindName(cihear::ValueKind kind) {
             return "count";
         case cihear::ValueKind::kSwitch:
             return "switch";
+        case cihear::ValueKind::kChoice:
+            return "choice";
+        case cihear::ValueKind::kList:
+            return "list";
     }
     return "";
 }

@@ -1,6 +1,7 @@
 """The package's description of itself, the inspection for other tools, the subcommand
 dispatcher, and the installed C++ library used from another CMake project."""
 import inspect
+import pydoc
 import os
 import pathlib
 import shutil
@@ -33,6 +34,15 @@ def test_signature_and_help_follow_the_parameter_table():
             assert f"({p['unit']})" in doc
     assert signature["sample_rate"].default is inspect.Parameter.empty
     assert "2147483643" in doc
+
+
+def test_simulate_refuses_what_its_signature_does_not_name():
+    x = np.zeros(200)
+    with pytest.raises(TypeError, match=r"simulate\(\) got an unexpected keyword argument 'bogus'"):
+        cihear.simulate(x, 20000, bogus=1)
+    with pytest.raises(TypeError, match="positional"):
+        cihear.simulate(x, 20000, 1800.0)
+    assert "n_on: int = 12" in pydoc.render_doc(cihear.simulate)
 
 
 def test_describe_and_inspection():

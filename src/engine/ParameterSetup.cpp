@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "engine/Engine.h"
+#include "params/ParameterRules.h"
 #include "params/Parameters.h"
 #include "params/SettingsFields.h"
 
@@ -25,19 +26,9 @@ void Set(ParameterBool* p, bool v) {
 // member order.
 template <class S, class F>
 void Pair(Parameters& p, S& s, F f) {
-    f(p.rate, s.rate);
-    f(p.f_min, s.f_min);
-    f(p.f_max, s.f_max);
-    f(p.length_ci, s.length_ci);
-    f(p.n_chan_ci, s.n_chan_ci);
-    f(p.n_inserted_ch, s.n_inserted_ch);
-    f(p.n_on, s.n_on);
-    f(p.interact_decay, s.interact_decay);
-    f(p.envelope_detection, s.envelope_detection);
-    f(p.synchronization, s.synchronization);
-    f(p.eas, s.eas);
-    f(p.cutoff_freq, s.cutoff_freq);
-    f(p.freq_shift, s.freq_shift);
+#define CIHEAR_PAIR_MEMBER(name, ...) f(p.name, s.name);
+    CIHEAR_PARAMETERS(CIHEAR_PAIR_MEMBER)
+#undef CIHEAR_PAIR_MEMBER
 }
 
 }  // namespace
@@ -120,11 +111,6 @@ void CapAtImplantChannels(Settings& s, std::vector<Message>& warnings) {
     }
 }
 
-Settings Effective(const Settings& s) {
-    std::unique_ptr<Parameters> p(engine::MakeParameters(s));
-    return engine::ReadParameters(*p);
-}
-
 }  // namespace
 
 double GetValue(const Settings& settings, const ParameterInfo& info) {
@@ -135,14 +121,6 @@ double GetValue(const Settings& settings, const ParameterInfo& info) {
         }
     });
     return value;
-}
-
-Applied ApplyCompatible(const Settings& requested) {
-    Applied applied;
-    Settings s = requested;
-    CapAtImplantChannels(s, applied.warnings);
-    applied.settings = Effective(s);
-    return applied;
 }
 
 namespace {
@@ -211,29 +189,44 @@ void WarnStrict(const Settings& requested, Settings& effective, std::vector<Mess
     }
 }
 
+enum class Policy { kCompatible, kStrict };
+
+// What the two setups share: the channel counts capped (a warning each), then the rules.
+// The strict policy also refuses an f_max below f_min (an error: the settings stay as
+// requested) and reports the cascades the rules applied.
+Applied Apply(const Settings& requested, Policy policy) {
+    Applied applied;
+    if (policy == Policy::kStrict && requested.f_max < requested.f_min) {
+        applied.errors.push_back({"f_max", "f_max = " + Number(requested.f_max) +
+                                               " is below f_min = " + Number(requested.f_min) +
+                                               "; accepted: f_min to 10000 (Hz)"});
+        applied.settings = requested;
+        return applied;
+    }
+    Settings s = requested;
+    CapAtImplantChannels(s, applied.warnings);
+    applied.settings = params::Resolve(s);
+    if (policy == Policy::kStrict) {
+        WarnStrict(requested, applied.settings, applied.warnings);
+    }
+    return applied;
+}
+
 }  // namespace
+
+Applied ApplyCompatible(const Settings& requested) {
+    return Apply(requested, Policy::kCompatible);
+}
 
 Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
     Applied applied;
     Settings requested;
     TakeStrict(values, requested, applied.errors);
-    // The one bound that depends on another value and is not a cascade: f_max is set after
-    // f_min (and before eas), and may not lie below it.
-    if (applied.errors.empty() && requested.f_max < requested.f_min) {
-        applied.errors.push_back({"f_max", "f_max = " + Number(requested.f_max) +
-                                               " is below f_min = " + Number(requested.f_min) +
-                                               "; accepted: f_min to 10000 (Hz)"});
-    }
     if (!applied.ok()) {
         applied.settings = requested;
         return applied;
     }
-
-    Settings s = requested;
-    CapAtImplantChannels(s, applied.warnings);
-    applied.settings = Effective(s);
-    WarnStrict(requested, applied.settings, applied.warnings);
-    return applied;
+    return Apply(requested, Policy::kStrict);
 }
 
 }  // namespace cihear

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include <cihear/parameter_list.h>
+
 #include "params/Parameter.h"
 
 // Every simulation parameter of one run. The object owns its thirteen members; each member

@@ -2,22 +2,25 @@
 
 #include <cihear/cihear.h>
 
-// Calls f(info, field) for each of the thirteen fields of `settings` with its table entry, in
-// the table's order (the order of setting).
+#include <cstddef>
+
+// Calls f(info, field) for each field of `settings` with its table entry, in the table's order
+// (the order of setting).
 template <class S, class F>
 void ForEachSetting(S& s, F f) {
     const std::vector<cihear::ParameterInfo>& t = cihear::ParameterTable();
-    f(t[0], s.rate);
-    f(t[1], s.f_min);
-    f(t[2], s.f_max);
-    f(t[3], s.length_ci);
-    f(t[4], s.n_chan_ci);
-    f(t[5], s.n_inserted_ch);
-    f(t[6], s.n_on);
-    f(t[7], s.interact_decay);
-    f(t[8], s.envelope_detection);
-    f(t[9], s.synchronization);
-    f(t[10], s.eas);
-    f(t[11], s.cutoff_freq);
-    f(t[12], s.freq_shift);
+    size_t i = 0;
+#define CIHEAR_VISIT_FIELD(name, ...) f(t[i++], s.name);
+    CIHEAR_PARAMETERS(CIHEAR_VISIT_FIELD)
+#undef CIHEAR_VISIT_FIELD
+}
+
+// Calls f(info, a.field, b.field) for each field of two settings, in the table's order.
+template <class A, class B, class F>
+void ForEachSettingPair(A& a, B& b, F f) {
+    const std::vector<cihear::ParameterInfo>& t = cihear::ParameterTable();
+    size_t i = 0;
+#define CIHEAR_VISIT_PAIR(name, ...) f(t[i++], a.name, b.name);
+    CIHEAR_PARAMETERS(CIHEAR_VISIT_PAIR)
+#undef CIHEAR_VISIT_PAIR
 }
