@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstddef>
-
 #include <cihear/parameter_list.h>
+
+#include <cstddef>
 
 #include "params/Parameter.h"
 
