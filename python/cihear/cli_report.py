@@ -6,6 +6,7 @@ with the command line's names, and one-line errors.
 
 import argparse
 import json
+import os
 import sys
 import warnings
 
@@ -83,6 +84,11 @@ def run(prog, body):
         for w in caught:
             print(f"{prog}: warning: {w.message}", file=sys.stderr)
         return status
+    except BrokenPipeError:
+        # The reader went away (`report | head`): nothing to say, and nothing more to write, not
+        # even what is still buffered for standard output when the interpreter ends.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     except (ValueError, TypeError, OSError, RuntimeError) as e:
         if isinstance(e, OSError) and e.filename is not None:
             e = f"{e.filename}: {e.strerror}"

@@ -96,6 +96,17 @@ def test_errors_are_one_line(wav, tmp_path, args, status, words):
     assert "Traceback" not in done.stderr and not (tmp_path / "f.png").exists()
 
 
+@pytest.mark.parametrize("extra", [[], ["--json"]])
+def test_report_into_a_closed_pipe_says_nothing(tmp_path, extra):
+    # `report | head`: the reader has gone before the report is written.
+    read, write = os.pipe()
+    os.close(read)
+    done = subprocess.run([sys.executable, "-m", "cihear", "report", *extra], stdout=write,
+                          stderr=subprocess.PIPE, text=True, cwd=tmp_path, timeout=120)
+    os.close(write)
+    assert done.returncode == 1 and done.stderr == ""
+
+
 def test_report_text_and_json():
     text = cihear_m("report", "--n_on", 4, "-r", 900, "--freq_shift", "true", "--seed", 3)
     assert text.returncode == 0 and text.stdout == cihear.report_text(
