@@ -76,10 +76,7 @@ std::vector<double> MonoFloat(const py::array& a) {
             }
         }
         if (!std::isfinite(mono[i])) {
-            std::ostringstream why;
-            why << "the signal holds a NaN or an infinity (first at frame " << i
-                << "); only finite samples can be simulated";
-            throw py::value_error(why.str());
+            RaiseNotFinite("signal", "frame", i);
         }
     }
     return mono;
@@ -156,6 +153,13 @@ py::list FilterList(const std::vector<cihear::Filter>& filters) {
 }
 
 }  // namespace
+
+void RaiseNotFinite(const char* what, const char* unit, size_t index) {
+    std::ostringstream why;
+    why << "the " << what << " holds a NaN or an infinity (first at " << unit << " " << index
+        << "); only finite samples can be simulated";
+    throw py::value_error(why.str());
+}
 
 std::vector<double> MonoSamples(const py::handle& signal) {
     const auto a = py::array::ensure(signal);

@@ -17,6 +17,10 @@ namespace py = pybind11;
 // int16 (taken as the program takes 16-bit samples) or float32/float64 (taken as they are).
 std::vector<double> MonoSamples(const py::handle& signal);
 
+// The ValueError for a sample that is not a finite number, in the library's words: `what` holds
+// one ("signal", "block"), first at `unit` ("frame", "sample") `index`.
+[[noreturn]] void RaiseNotFinite(const char* what, const char* unit, size_t index);
+
 // A whole sample rate in Hz, from an int or a whole float.
 uint32_t SampleRate(const py::handle& rate);
 

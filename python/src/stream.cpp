@@ -6,7 +6,6 @@
 #include <cmath>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "convert.h"
@@ -50,10 +49,7 @@ py::array_t<double, py::array::c_style> Block(const py::object& block) {
     const double* p = x.data();
     for (py::ssize_t i = 0; i < x.size(); i++) {
         if (!std::isfinite(p[i])) {
-            std::ostringstream why;
-            why << "the block holds a NaN or an infinity (first at sample " << i
-                << "); only finite samples can be simulated";
-            throw py::value_error(why.str());
+            RaiseNotFinite("block", "sample", static_cast<size_t>(i));
         }
     }
     return x;
