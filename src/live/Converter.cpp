@@ -2,11 +2,37 @@
 
 #include <soxr.h>
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace live {
 
+namespace {
+
+const double kStreamRate = 20000;
+const unsigned kLargestWholeFactor = 8;
+
+}  // namespace
+
+unsigned Converter::WholeFactor(double from, double to) {
+    const double low = std::min(from, to), high = std::max(from, to);
+    if (low != kStreamRate) {
+        return 0;
+    }
+    const double factor = high / low;
+    return factor == std::floor(factor) && factor <= kLargestWholeFactor
+               ? static_cast<unsigned>(factor)
+               : 0;
+}
+
 Converter::Converter(double from, double to) {
+    if (const unsigned factor = WholeFactor(from, to)) {
+        if (factor > 1) {
+            whole = std::make_unique<WholeFactorConverter>(factor, to > from);
+        }
+        return;
+    }
     soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_ROLLOFF_SMALL);
     quality.precision = 16;
     quality.phase_response = 0;  // minimum phase
@@ -25,10 +51,20 @@ Converter::Converter(double from, double to) {
 }
 
 Converter::~Converter() {
-    soxr_delete(resampler);
+    if (resampler) {
+        soxr_delete(resampler);
+    }
 }
 
 size_t Converter::Process(const float* in, size_t count, float* out, size_t capacity) {
+    if (whole) {
+        return whole->Process(in, count, out, capacity);
+    }
+    if (!resampler) {  // equal rates
+        const size_t n = std::min(count, capacity);
+        std::copy(in, in + n, out);
+        return n;
+    }
     size_t written = 0;
     // The output has room for what any block gives; the loop only guards the contract.
     for (size_t taken = 0; taken < count && written < capacity;) {
@@ -45,7 +81,11 @@ size_t Converter::Process(const float* in, size_t count, float* out, size_t capa
 }
 
 void Converter::Clear() {
-    soxr_clear(resampler);
+    if (whole) {
+        whole->Clear();
+    } else if (resampler) {
+        soxr_clear(resampler);
+    }
 }
 
 }  // namespace live

@@ -128,12 +128,17 @@ TEST_P(ProcessorTest, MixIsTheBlendOfSimulationAndOriginal) {
 INSTANTIATE_TEST_SUITE_P(Devices, ProcessorTest,
                          testing::Values(Case{48000, 256, false}, Case{48000, 256, true},
                                          Case{44100, 128, false}, Case{44100, 512, true},
-                                         Case{96000, 64, false}, Case{22050, 1024, false}),
+                                         Case{96000, 64, false}, Case{22050, 1024, false},
+                                         Case{40000, 256, false}, Case{60000, 100, true},
+                                         Case{20000, 256, false}),
                          Name);
-// The device input's path (the impulse goes through both converters).
+// The device input's path (the impulse goes through both converters): libsoxr's and the
+// whole-factor converters, and none at 20000 Hz.
 INSTANTIATE_TEST_SUITE_P(Devices, ImpulseTest,
                          testing::Values(Case{48000, 256, false}, Case{44100, 128, false},
-                                         Case{96000, 64, false}, Case{22050, 1024, false}),
+                                         Case{96000, 64, false}, Case{22050, 1024, false},
+                                         Case{40000, 256, false}, Case{60000, 100, false},
+                                         Case{80000, 512, false}, Case{20000, 256, false}),
                          Name);
 
 // The amplitude of a sine of frequency f in y (least squares), and what is left besides it.
@@ -170,7 +175,7 @@ std::vector<float> Convert(const std::vector<double>& rates, double f) {
 // 20 Hz - 9 kHz within 0.1 dB both ways; aliases (down) and images (up) of anything that would
 // land in that band below -90 dB.
 TEST(ConverterTest, BandUntouchedAndAliasesAndImagesBelow90dB) {
-    for (double device : {44100.0, 48000.0}) {
+    for (double device : {44100.0, 48000.0, 40000.0, 60000.0, 80000.0}) {
         const std::vector<std::vector<double>> paths = {
             {device, 20000}, {20000, device}, {device, 20000, device}};
         for (double f : {20.0, 100.0, 1000.0, 4000.0, 8000.0, 9000.0}) {
