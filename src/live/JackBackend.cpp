@@ -64,7 +64,8 @@ public:
     size_t Period() const override { return period; }
 
     bool Start(Processor& p, std::string& error) override {
-        own = static_cast<jack_nframes_t>(p.LatencyFrames());
+        own = {static_cast<jack_nframes_t>(p.LatencyFrames()),
+               static_cast<jack_nframes_t>(p.HeardFrames())};
         processor.store(&p);
         if (jack_activate(client) != 0) {
             error = "the JACK server did not start cihear-live's callbacks";
@@ -167,7 +168,8 @@ private:
     }
 
     // The program's delay added to what comes before it (capture) and after it (playback), so
-    // that other JACK clients see the whole path's latency.
+    // that other JACK clients see the whole path's latency: from LatencyFrames() (the original)
+    // to HeardFrames() (the onset of the simulation's response).
     static void LatencyCallback(jack_latency_callback_mode_t mode, void* arg) {
         auto* self = static_cast<JackBackend*>(arg);
         jack_latency_range_t range{0, 0};
@@ -176,8 +178,8 @@ private:
         if (from) {
             jack_port_get_latency_range(from, mode, &range);
         }
-        range.min += self->own;
-        range.max += self->own;
+        range.min += self->own.min;
+        range.max += self->own.max;
         if (to) {
             jack_port_set_latency_range(to, mode, &range);
         }
@@ -205,7 +207,9 @@ private:
     jack_port_t* in = nullptr;
     jack_port_t* out = nullptr;
     std::atomic<Processor*> processor{nullptr};
-    jack_nframes_t own = 0;
+    // The program's own delay: the original's (--mix, --bypass) at least, the simulation's
+    // response (its filters too) at most.
+    jack_latency_range_t own{0, 0};
     bool active = false;
     std::atomic<uint64_t> xruns{0};
     std::atomic<bool> shutDown{false};

@@ -121,12 +121,14 @@ void LiveRun::PrintStatus(std::ostream& out) {
     lastTime = now;
     const double stream = processor->StreamMilliseconds();
     const double converters = processor->ConverterMilliseconds();
+    const double filters = processor->FilterMilliseconds();
     const double device = backend->DeviceMilliseconds();
     std::ostringstream line;
-    line << std::fixed << std::setprecision(1) << "latency " << stream + converters + device
-         << " ms (stream " << stream << ", converters " << converters << ", device " << device
-         << ") | load " << load << " % (peak " << peak << " %) | xruns " << backend->Xruns()
-         << " reported, " << c.underflows.load() << " own | clipped " << c.clipped.load() << " | "
+    line << std::fixed << std::setprecision(1) << "latency "
+         << stream + converters + filters + device << " ms (stream " << stream << ", converters "
+         << converters << ", filters " << filters << ", device " << device << ") | load " << load
+         << " % (peak " << peak << " %) | xruns " << backend->Xruns() << " reported, "
+         << c.underflows.load() << " own | clipped " << c.clipped.load() << " | "
          << (processor->Bypass() ? "original" : "simulation");
     if (inPlace) {
         out << "\r" << line.str() << "\x1b[K" << std::flush;

@@ -5,14 +5,17 @@
 #include <cmath>
 #include <limits>
 
+#include "live/Onset.h"
+
 namespace live {
 
 namespace {
 
 // Silence run at construction: one second in a single block, which makes the converters
 // reserve all the memory they will ever hold (they never allocate again), then a while to settle
-// them and a while to find how late their output comes. That lag varies over a pattern that
-// recurs only slowly, by a few frames over minutes: a margin covers it.
+// them and a while to find how late their output comes. Through libsoxr that lag varies over a
+// pattern that recurs only slowly, by a few frames over minutes: a margin covers it. (Without
+// it, the pattern recurs within a few callbacks, all of which the measure sees.)
 const double kSettleSeconds = 0.5;
 const double kMeasureSeconds = 5;
 const int64_t kMarginFrames = 16;
@@ -50,6 +53,7 @@ Processor::Processor(const ProcessorConfig& c)
         outputRing = std::make_unique<SpscRing<float>>(kRecordSeconds * cihear::kOutputRate);
     }
     Calibrate();
+    filterFrames = FilterOnsetFrames(config.settings, config.stream, config.deviceRate);
 }
 
 Processor::~Processor() = default;
@@ -72,19 +76,29 @@ void Processor::Calibrate() {
         toDevice.Process(block.data(), first, converted.data(), converted.size()));
     int64_t lag = 0, maxLag = std::numeric_limits<int64_t>::min();
     size_t maxBlock = 0, maxConverted = 0;
+    // Each conversion's own most lag (in device frames, at the stream's input and at the output):
+    // their sum bounds the most of both together, which with some rates and periods comes only
+    // after minutes, when both bursts fall due at once.
+    double taken = double(first), mostIn = -1e300, mostOut = -1e300;
     for (size_t k = 0; k < total; k++) {
         const size_t m = NextInput(silence.data(), n);
         std::fill(block.begin(), block.begin() + m, 0.0f);
         const size_t out = toDevice.Process(block.data(), m, converted.data(), converted.size());
         produced += static_cast<int64_t>(out);
         lag = static_cast<int64_t>(rate + (k + 1) * n) - produced;
+        taken += double(m);
+        const double taken20 = taken * config.deviceRate / cihear::kOutputRate;
         if (k >= settle) {
             maxLag = std::max(maxLag, lag);
+            mostIn = std::max(mostIn, double(rate + (k + 1) * n) - taken20);
+            mostOut = std::max(mostOut, taken20 - double(produced));
         }
         maxBlock = std::max(maxBlock, m);
         maxConverted = std::max(maxConverted, out);
     }
-    queueFrames = static_cast<size_t>(std::max<int64_t>(0, maxLag + kMarginFrames));
+    const bool bursts = toDevice.Bursts() || (fromDevice && fromDevice->Bursts());
+    const int64_t most = std::max(maxLag, static_cast<int64_t>(std::ceil(mostIn + mostOut - 1e-9)));
+    queueFrames = static_cast<size_t>(std::max<int64_t>(0, most + (bursts ? kMarginFrames : 0)));
     block.assign(2 * maxBlock + 1024, 0.0f);
     converted.assign(2 * maxConverted + 1024, 0.0f);
     in20.assign(block.size(), 0.0);

@@ -58,7 +58,11 @@ public:
     // The delay from a device input frame to the output frame that carries it, in device
     // frames: the converters' and the stream's.
     size_t LatencyFrames() const { return queueFrames + streamFrames; }
+    // The delay as heard: from an impulse in to the onset of the simulation's response out,
+    // which adds the simulation's own filters (FilterOnsetFrames) to LatencyFrames().
+    size_t HeardFrames() const { return LatencyFrames() + filterFrames; }
     double ConverterMilliseconds() const { return 1000.0 * queueFrames / config.deviceRate; }
+    double FilterMilliseconds() const { return 1000.0 * filterFrames / config.deviceRate; }
     double StreamMilliseconds() const { return 1000.0 * stream.Latency() / cihear::kOutputRate; }
     const cihear::Stream& GetStream() const { return stream; }
 
@@ -83,6 +87,7 @@ private:
     Converter toDevice;
     size_t streamFrames = 0;  // the stream's latency in device frames, rounded up
     size_t queueFrames = 0;
+    size_t filterFrames = 0;
 
     // Working blocks at kOutputRate, and the queue of device samples (a ring).
     std::vector<float> block;

@@ -13,6 +13,7 @@ if(NOT JACKD_EXECUTABLE)
 endif()
 add_executable(test_live ${dir}/ProcessorTest.cpp ${dir}/LiveProgramTest.cpp
                          ${dir}/BadInputTest.cpp ${dir}/LatencyTest.cpp ${dir}/KeysTest.cpp
+                         ${dir}/WholeFactorTest.cpp
                          ${dir}/CountingMalloc.cpp)
 target_include_directories(test_live PRIVATE ${dir} ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(test_live PRIVATE cihear_live util GTest::gtest GTest::gtest_main)
