@@ -14,6 +14,7 @@
 
 #include "app/cli.h"
 #include "live/Converter.h"
+#include "live/Onset.h"
 #include "live/Processor.h"
 #include "signal/Signal.h"
 
@@ -27,18 +28,9 @@ const double kStreamRate = cihear::kOutputRate;
 const int kPlaces = 12;
 const size_t kPlaceStep = 97;
 
-// The first sample within 20 dB of the largest.
-template <typename T>
-size_t Onset(const std::vector<T>& x, size_t from = 0) {
-    double peak = 0;
-    for (size_t i = from; i < x.size(); i++) {
-        peak = std::max(peak, std::fabs(double(x[i])));
-    }
-    size_t i = from;
-    while (i < x.size() && std::fabs(double(x[i])) < 0.1 * peak) {
-        i++;
-    }
-    return i - from;
+// The first sample within 20 dB of the largest, from `from` on, counted from there.
+size_t Onset(const std::vector<float>& x, size_t from = 0) {
+    return live::Onset(x, from) - from;
 }
 
 size_t Peak(const std::vector<float>& x) {
@@ -131,7 +123,9 @@ void Filters(double synchronization) {
         std::vector<double> x(10000, 0.0), y(x.size());
         x[at] = 0.5;
         stream.Process(x.data(), x.size(), y.data());
-        onsets.push_back(1000.0 * (double(Onset(y, at)) - double(stream.Latency())) / kStreamRate);
+        const std::vector<float> y32(y.begin(), y.end());
+        onsets.push_back(1000.0 * (double(Onset(y32, at)) - double(stream.Latency())) /
+                         kStreamRate);
     }
     const Spread s = Of(onsets);
     std::printf(
@@ -144,7 +138,7 @@ void Filters(double synchronization) {
 // buffers not included); first at the place earlier figures used, then at kPlaces places.
 void DelayAsHeard(double rate, double synchronization) {
     std::vector<double> heard;
-    double reported = 0, stream = 0;
+    double reported = 0, stream = 0, filters = 0;
     for (int j = 0; j <= kPlaces; j++) {
         live::Processor processor(Config(rate, synchronization));
         const size_t calls = static_cast<size_t>(rate / kPeriod);
@@ -157,14 +151,16 @@ void DelayAsHeard(double rate, double synchronization) {
         heard.push_back(1000.0 * double(Onset(out, at)) / rate);
         reported = 1000.0 * double(processor.LatencyFrames()) / rate;
         stream = processor.StreamMilliseconds();
+        filters = processor.FilterMilliseconds();
     }
     const double first = heard.front();
     const Spread s = Of(std::vector<double>(heard.begin() + 1, heard.end()));
     std::printf(
         "%.0f Hz, synchronization %g: stream latency %.2f ms; program latency %.2f ms "
-        "(converters %.2f ms); delay as heard %.2f ms (%.2f / %.2f / %.2f ms over %d impulses)\n",
-        rate, synchronization, stream, reported, reported - stream, first, s.low, s.middle, s.high,
-        kPlaces);
+        "(converters %.2f ms), with the filters as it estimates them %.2f ms; delay as heard "
+        "%.2f ms (%.2f / %.2f / %.2f ms over %d impulses)\n",
+        rate, synchronization, stream, reported, reported - stream, reported + filters, first,
+        s.low, s.middle, s.high, kPlaces);
 }
 
 // A minute of speech at the device rate, from the example file.

@@ -1,6 +1,7 @@
 #pragma once
 
-// A JACK dummy server of the test's own (48000 Hz, period 256, no real-time scheduling), under
+// A JACK dummy server of the test's own (48000 Hz unless told, period 256, no real-time
+// scheduling), under
 // a name no other test uses, set as JACK_DEFAULT_SERVER for this process and the programs it
 // starts. Killed when the object goes.
 
@@ -16,11 +17,11 @@
 
 class JackServer {
 public:
-    JackServer() : name("cihear-test-" + std::to_string(getpid())) {
+    explicit JackServer(int rate = 48000) : name("cihear-test-" + std::to_string(getpid())) {
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
         server = std::make_unique<Program>(std::vector<std::string>{
-            JACKD, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "256"});
+            JACKD, "--no-realtime", "-d", "dummy", "-r", std::to_string(rate), "-p", "256"});
         // Ready once a client can join.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (server->Running() && std::chrono::steady_clock::now() < deadline) {
