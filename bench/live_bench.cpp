@@ -107,8 +107,10 @@ void Converters(double rate) {
     OneConverter(rate, kStreamRate, kPeriod);
     OneConverter(kStreamRate, rate, kPeriod * kStreamRate / rate);
     live::Processor processor(Config(rate, 1));
-    std::printf("  the queue both need (the most their output lags, plus 16 frames): %.2f ms\n",
-                processor.ConverterMilliseconds());
+    std::printf(
+        "  the queue both need (the most their output lags, plus 16 frames through libsoxr): "
+        "%.2f ms\n",
+        processor.ConverterMilliseconds());
 }
 
 // The stream alone: the onset of its response to an impulse after its latency, which is the
