@@ -1,0 +1,224 @@
+// The Live control's audio thread: the engine's WebAssembly module (compiled by the page and
+// handed over, as an AudioWorkletGlobalScope cannot fetch it) runs the simulation's stream on
+// each 128-frame render quantum of a 20000 Hz AudioContext, from the microphone to the output.
+//
+// process() allocates nothing: the microphone's samples are written into the module's memory,
+// run through the stream, and faded between the original and the simulation; the electrodogram
+// columns, the timing and (for tests) the recording go into arrays made beforehand. Everything
+// that allocates (building a stream, answering the page) happens in the port's message handler,
+// which the browser runs on this thread between two quanta:
+//   {type: "settings", pairs, seed}  a new stream; the old one is faded out once the new one's
+//                                    output has begun (no click)
+//   {type: "which", value}           "original" or "simulation", faded over fadeSamples
+//   {type: "measure"}                the impulse test, on a copy of the stream (see measure())
+//   {type: "poll"}                   answered with {type: "status", columns, ...}
+//   {type: "recording"}              answered with {type: "recording", fed, out} (tests)
+import createCihear from "./cihear.js";
+
+const quantum = 128;
+const fadeSamples = 256; // 12.8 ms at 20000 Hz
+const columnCapacity = 2048; // electrodogram columns (one per quantum) kept for the page
+const maxChannels = 50;
+const measureLength = 4096;
+const impulseAt = 128;
+
+class LiveProcessor extends AudioWorkletProcessor {
+  constructor({ processorOptions }) {
+    super();
+    const { module, pairs, seed, recordSeconds } = processorOptions;
+    this.ready = false;
+    this.retired = [];
+    this.which = 1; // the simulation's share of the output, now and as asked
+    this.target = 1;
+    this.columns = new Float32Array(columnCapacity * maxChannels);
+    this.columnChannels = new Uint8Array(columnCapacity);
+    this.written = 0;
+    this.read = 0;
+    this.held = new Float32Array(maxChannels);
+    this.busy = 0; // milliseconds inside process(), and quanta timed
+    this.timed = 0;
+    this.quanta = 0;
+    const samples = Math.round((recordSeconds || 0) * sampleRate);
+    // fed: what the first stream was fed; out: what it gave (until rebuiltAt, where another
+    // stream took over); heard: what went to the output.
+    this.recording = samples > 0 ? { fed: new Float64Array(samples), out: new Float64Array(samples),
+      heard: new Float64Array(samples), length: 0, rebuiltAt: null } : null;
+    this.port.onmessage = ({ data }) => this.message(data);
+    // No URL here: locateFile keeps the module from making one (instantiateWasm fetches nothing).
+    createCihear({
+      locateFile: (path) => path,
+      instantiateWasm: (imports, receive) => {
+        WebAssembly.instantiate(module, imports).then((instance) => receive(instance, module));
+        return {};
+      },
+    }).then((engine) => {
+      this.engine = engine;
+      this.buffers = [0, 1, 2, 3].map(() => engine._malloc(quantum * 8));
+      const stream = this.build(pairs, seed);
+      if (!stream) return;
+      this.current = stream;
+      this.ready = true;
+      this.port.postMessage({ type: "ready", latency: stream.latency(), rate: sampleRate, milliseconds: this.lastBuild });
+    }, (error) => this.port.postMessage({ type: "failed", message: String(error && error.message || error) }));
+  }
+
+  // A stream for the settings, or null (the page is told why).
+  build(pairs, seed) {
+    const started = Date.now();
+    const stream = new this.engine.LiveStream(pairs, seed, 1, this.engine.streamOutputGain);
+    if (!stream.ok()) {
+      this.port.postMessage({ type: "refused", message: stream.message() });
+      stream.delete();
+      return null;
+    }
+    stream.levelsIndex = stream.levelsAddress() / 8;
+    stream.channelCount = stream.channels();
+    stream.age = 0;
+    this.pairs = pairs;
+    this.seed = seed;
+    this.lastBuild = Date.now() - started;
+    this.port.postMessage({ type: "built", milliseconds: this.lastBuild, latency: stream.latency() });
+    return stream;
+  }
+
+  message(data) {
+    for (const stream of this.retired.splice(0)) stream.delete();
+    if (!this.ready) return;
+    if (data.type === "settings") {
+      const stream = this.build(data.pairs, data.seed);
+      if (!stream) return;
+      if (this.next) this.retired.push(this.next);
+      this.next = stream;
+      if (this.recording && this.recording.rebuiltAt === null) this.recording.rebuiltAt = this.recording.length;
+    } else if (data.type === "which") {
+      this.target = data.value === "original" ? 0 : 1;
+    } else if (data.type === "measure") {
+      if (this.measuring) this.retired.push(this.measuring.stream);
+      const stream = this.build(this.pairs, this.seed);
+      if (stream) this.measuring = { stream, out: new Float64Array(measureLength), length: 0 };
+    } else if (data.type === "poll") {
+      this.poll();
+    } else if (data.type === "recording" && this.recording) {
+      const { fed, out, heard, length, rebuiltAt } = this.recording;
+      this.port.postMessage({ type: "recording", fed: fed.slice(0, length), out: out.slice(0, length),
+        heard: heard.slice(0, length), rebuiltAt });
+    }
+  }
+
+  poll() {
+    const first = Math.max(this.read, this.written - columnCapacity);
+    const columns = [];
+    for (let c = first; c < this.written; c++) {
+      const slot = c % columnCapacity;
+      const n = this.columnChannels[slot];
+      columns.push(this.columns.slice(slot * maxChannels, slot * maxChannels + n));
+    }
+    this.read = this.written;
+    const stream = this.current;
+    this.port.postMessage({
+      type: "status", columns, quanta: this.quanta, busy: this.busy, timed: this.timed,
+      clipped: stream.clipped(), latency: stream.latency(), recorded: this.recording ? this.recording.length : 0,
+    });
+  }
+
+  process(inputs, outputs) {
+    const began = Date.now();
+    const output = outputs[0];
+    if (!this.ready) {
+      for (const channel of output) channel.fill(0);
+      return true;
+    }
+    const heap = this.engine.HEAPF64;
+    const [inAt, outAt, nextAt, measureAt] = this.buffers;
+    const x = inAt / 8, y = outAt / 8, z = nextAt / 8;
+    const input = inputs[0] || [];
+    const n = output[0].length;
+    for (let j = 0; j < n; j++) {
+      let v = 0;
+      for (let c = 0; c < input.length; c++) v += input[c][j];
+      heap[x + j] = input.length > 1 ? v / input.length : v;
+    }
+    this.current.process(inAt, outAt, n);
+    this.current.age += n;
+    this.column(this.current);
+    const r = this.recording && this.recording.length + n <= this.recording.fed.length ? this.recording : null;
+    if (r) {
+      for (let j = 0; j < n; j++) {
+        r.fed[r.length + j] = heap[x + j];
+        r.out[r.length + j] = heap[y + j];
+      }
+    }
+    if (this.next) this.fade(heap, inAt, nextAt, y, z, n);
+    if (this.measuring) this.measureStep(heap, measureAt, n);
+    // The original or the simulation, or a fade between them.
+    const step = 1 / fadeSamples;
+    const left = output[0];
+    for (let j = 0; j < n; j++) {
+      if (this.which < this.target) this.which = Math.min(this.target, this.which + step);
+      else if (this.which > this.target) this.which = Math.max(this.target, this.which - step);
+      left[j] = this.which * heap[y + j] + (1 - this.which) * heap[x + j];
+    }
+    for (let c = 1; c < output.length; c++) output[c].set(left);
+    if (r) {
+      for (let j = 0; j < n; j++) r.heard[r.length + j] = left[j];
+      r.length += n;
+    }
+    this.quanta++;
+    this.busy += Date.now() - began;
+    this.timed++;
+    return true;
+  }
+
+  // The new stream runs beside the old one; once its output has begun (its latency and a
+  // quantum more), the output fades from the old one's to the new one's, and the old one is
+  // retired.
+  fade(heap, inAt, nextAt, y, z, n) {
+    const next = this.next;
+    next.process(inAt, nextAt, n);
+    const start = next.latency() + quantum;
+    for (let j = 0; j < n; j++) {
+      const w = Math.min(1, Math.max(0, (next.age + j - start) / fadeSamples));
+      heap[y + j] = (1 - w) * heap[y + j] + w * heap[z + j];
+    }
+    next.age += n;
+    if (next.age >= start + fadeSamples) {
+      this.retired.push(this.current);
+      this.current = next;
+      this.next = null;
+    }
+  }
+
+  // One electrodogram column per quantum: each channel's largest level among the frames the
+  // stream chose in it (held from the column before when no frame began).
+  column(stream) {
+    const heap = this.engine.HEAPF64;
+    const n = Math.min(maxChannels, stream.channelCount);
+    const slot = this.written % columnCapacity;
+    if (stream.frames() > 0) {
+      for (let ch = 0; ch < n; ch++) this.held[ch] = heap[stream.levelsIndex + ch];
+    }
+    for (let ch = 0; ch < n; ch++) this.columns[slot * maxChannels + ch] = this.held[ch];
+    this.columnChannels[slot] = n;
+    this.written++;
+  }
+
+  // The impulse test: a copy of the stream with the same settings is fed silence with one
+  // impulse (0.5 at sample impulseAt), a quantum at a time; the delay is where its response
+  // first reaches -20 dB of the response's peak, in samples.
+  measureStep(heap, at, n) {
+    const m = this.measuring;
+    const k = at / 8;
+    for (let j = 0; j < n; j++) heap[k + j] = m.length + j === impulseAt ? 0.5 : 0;
+    m.stream.process(at, at, n);
+    for (let j = 0; j < n && m.length < m.out.length; j++) m.out[m.length++] = heap[k + j];
+    if (m.length < m.out.length) return;
+    let peak = 0, onset = 0;
+    for (let j = 0; j < m.out.length; j++) peak = Math.max(peak, Math.abs(m.out[j]));
+    while (Math.abs(m.out[onset]) < 0.1 * peak) onset++;
+    this.retired.push(m.stream);
+    this.measuring = null;
+    this.port.postMessage({ type: "measured", samples: peak > 0 ? onset - impulseAt : null, rate: sampleRate });
+  }
+}
+
+registerProcessor("cihear-live", LiveProcessor);
