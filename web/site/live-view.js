@@ -56,17 +56,18 @@ export class LiveView {
     if (s.total !== null) {
       const input = s.reported.input === null ? "not reported" : ms(s.reported.input);
       parts.push(`Delay from the microphone to your ears about ${ms(s.total)}: the simulation ` +
-        `${ms(s.measured)} (measured), the browser's microphone ${input}, its output ` +
+        `${ms(s.measured)} (measured${s.convertedBy === "page" ? ", with the page's rate conversion" : ""}), the browser's microphone ${input}, its output ` +
         `${ms(s.reported.base)} + ${ms(s.reported.output)} (baseLatency + outputLatency, as the browser reports them).`);
     } else {
       parts.push("Measuring the delay…");
     }
     if (s.load !== null) {
-      parts.push(`Processing load: ${(100 * s.load).toFixed(1)} % of the time each 128-sample block allows (6.4 ms).`);
+      parts.push(`Processing load: ${(100 * s.load).toFixed(1)} % of the time each 128-sample block allows ` +
+        `(${((128 / s.rate) * 1000).toFixed(1)} ms at ${s.rate} Hz, ${s.convertedBy === "page" ? "converted to and from 20000 Hz by the page" : "the browser converting"}).`);
     }
     const d = s.dropouts;
     if (d.counted) parts.push(d.events ? `${d.events} dropouts (${ms(1000 * d.seconds)} of silence), as the browser counts them.` : "No dropout so far.");
-    else parts.push(d.seconds > 0.05 ? `The audio fell ${ms(1000 * d.seconds)} behind the clock (dropouts).` : "No dropout so far.");
+    else parts.push(d.seconds > 0.05 ? `The audio clock fell ${ms(1000 * d.seconds)} behind the page's (dropouts, or an audio clock that drifts; this browser counts no dropouts itself).` : "No dropout so far.");
     if (s.clipped) parts.push(`${s.clipped} output samples clipped: speak softer or move the microphone away.`);
     this.status.textContent = parts.join(" ");
   }

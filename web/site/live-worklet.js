@@ -14,13 +14,15 @@
 //   {type: "poll"}                   answered with {type: "status", columns, ...}
 //   {type: "recording"}              answered with {type: "recording", fed, out} (tests)
 import createCihear from "./cihear.js";
+import { converterPair } from "./resample.js";
 
 const quantum = 128;
+const liveRate = 20000;
 const fadeSamples = 256; // 12.8 ms at 20000 Hz
 const columnCapacity = 2048; // electrodogram columns (one per quantum) kept for the page
 const maxChannels = 50;
-const measureLength = 4096;
 const impulseAt = 128;
+const room = 1024; // doubles per buffer in the module: a quantum at 20000 Hz from any device rate above 2500 Hz
 
 class LiveProcessor extends AudioWorkletProcessor {
   constructor({ processorOptions }) {
@@ -35,6 +37,10 @@ class LiveProcessor extends AudioWorkletProcessor {
     this.written = 0;
     this.read = 0;
     this.held = new Float32Array(maxChannels);
+    this.mono = new Float64Array(quantum);
+    this.converted = new Float64Array(quantum);
+    this.starved = 0; // quanta the up converter could not fill (none, by its priming)
+    Object.assign(this, this.converters());
     this.busy = 0; // milliseconds inside process(), and quanta timed
     this.timed = 0;
     this.quanta = 0;
@@ -53,7 +59,7 @@ class LiveProcessor extends AudioWorkletProcessor {
       },
     }).then((engine) => {
       this.engine = engine;
-      this.buffers = [0, 1, 2, 3].map(() => engine._malloc(quantum * 8));
+      this.buffers = [0, 1, 2, 3].map(() => engine._malloc(room * 8));
       const stream = this.build(pairs, seed);
       if (!stream) return;
       this.current = stream;
@@ -93,9 +99,7 @@ class LiveProcessor extends AudioWorkletProcessor {
     } else if (data.type === "which") {
       this.target = data.value === "original" ? 0 : 1;
     } else if (data.type === "measure") {
-      if (this.measuring) this.retired.push(this.measuring.stream);
-      const stream = this.build(this.pairs, this.seed);
-      if (stream) this.measuring = { stream, out: new Float64Array(measureLength), length: 0 };
+      this.startMeasure();
     } else if (data.type === "poll") {
       this.poll();
     } else if (data.type === "recording" && this.recording) {
@@ -117,7 +121,7 @@ class LiveProcessor extends AudioWorkletProcessor {
     const stream = this.current;
     this.port.postMessage({
       type: "status", columns, quanta: this.quanta, busy: this.busy, timed: this.timed,
-      clipped: stream.clipped(), latency: stream.latency(), recorded: this.recording ? this.recording.length : 0,
+      clipped: stream.clipped(), latency: stream.latency(), starved: this.starved, recorded: this.recording ? this.recording.length : 0,
     });
   }
 
@@ -132,12 +136,17 @@ class LiveProcessor extends AudioWorkletProcessor {
     const [inAt, outAt, nextAt, measureAt] = this.buffers;
     const x = inAt / 8, y = outAt / 8, z = nextAt / 8;
     const input = inputs[0] || [];
-    const n = output[0].length;
-    for (let j = 0; j < n; j++) {
+    const frames = output[0].length;
+    const mono = this.mono;
+    for (let j = 0; j < frames; j++) {
       let v = 0;
       for (let c = 0; c < input.length; c++) v += input[c][j];
-      heap[x + j] = input.length > 1 ? v / input.length : v;
+      mono[j] = input.length > 1 ? v / input.length : v;
     }
+    // The stream's input at 20000 Hz: the microphone's samples, or converted to it.
+    let n = frames;
+    if (this.down) n = this.down.process(mono, 0, frames, heap, x, room);
+    else heap.set(mono, x);
     this.current.process(inAt, outAt, n);
     this.current.age += n;
     this.column(this.current);
@@ -149,18 +158,29 @@ class LiveProcessor extends AudioWorkletProcessor {
       }
     }
     if (this.next) this.fade(heap, inAt, nextAt, y, z, n);
-    if (this.measuring) this.measureStep(heap, measureAt, n);
+    if (this.measuring) this.measureStep(heap, measureAt, frames);
+    // The simulation at the output's rate.
+    let simulation = heap, at = y;
+    if (this.up) {
+      const got = this.up.process(heap, y, n, this.converted, 0, frames);
+      if (got < frames) {
+        this.converted.fill(0, got);
+        this.starved++;
+      }
+      simulation = this.converted;
+      at = 0;
+    }
     // The original or the simulation, or a fade between them.
     const step = 1 / fadeSamples;
     const left = output[0];
-    for (let j = 0; j < n; j++) {
+    for (let j = 0; j < frames; j++) {
       if (this.which < this.target) this.which = Math.min(this.target, this.which + step);
       else if (this.which > this.target) this.which = Math.max(this.target, this.which - step);
-      left[j] = this.which * heap[y + j] + (1 - this.which) * heap[x + j];
+      left[j] = this.which * simulation[at + j] + (1 - this.which) * mono[j];
     }
     for (let c = 1; c < output.length; c++) output[c].set(left);
     if (r) {
-      for (let j = 0; j < n; j++) r.heard[r.length + j] = left[j];
+      if (!this.up) for (let j = 0; j < n; j++) r.heard[r.length + j] = left[j];
       r.length += n;
     }
     this.quanta++;
@@ -202,15 +222,36 @@ class LiveProcessor extends AudioWorkletProcessor {
     this.written++;
   }
 
-  // The impulse test: a copy of the stream with the same settings is fed silence with one
-  // impulse (0.5 at sample impulseAt), a quantum at a time; the delay is where its response
-  // first reaches -20 dB of the response's peak, in samples.
-  measureStep(heap, at, n) {
+  // The converters, when the context runs at the device's rate: down to 20000 Hz and up.
+  converters() {
+    if (sampleRate === liveRate) return { down: null, up: null };
+    const { down, up } = converterPair(sampleRate, liveRate);
+    return { down, up };
+  }
+
+  // The impulse test: a copy of the stream with the same settings (and of the converters) is
+  // fed silence with one impulse (0.5 at frame impulseAt), a quantum at a time; the delay is
+  // where its response first reaches -20 dB of the response's peak, in frames.
+  startMeasure() {
+    if (this.measuring) this.retired.push(this.measuring.stream);
+    const stream = this.build(this.pairs, this.seed);
+    if (!stream) return;
+    this.measuring = { stream, ...this.converters(), out: new Float64Array(Math.round(0.2 * sampleRate)),
+      impulse: new Float64Array(quantum), fed: 0, length: 0 };
+  }
+
+  measureStep(heap, at, frames) {
     const m = this.measuring;
     const k = at / 8;
-    for (let j = 0; j < n; j++) heap[k + j] = m.length + j === impulseAt ? 0.5 : 0;
+    for (let j = 0; j < frames; j++) m.impulse[j] = m.fed + j === impulseAt ? 0.5 : 0;
+    m.fed += frames;
+    let n = frames;
+    if (m.down) n = m.down.process(m.impulse, 0, frames, heap, k, room);
+    else heap.set(m.impulse, k);
     m.stream.process(at, at, n);
-    for (let j = 0; j < n && m.length < m.out.length; j++) m.out[m.length++] = heap[k + j];
+    const left = m.out.length - m.length;
+    if (m.up) m.length += m.up.process(heap, k, n, m.out, m.length, Math.min(frames, left));
+    else for (let j = 0; j < Math.min(n, left); j++) m.out[m.length++] = heap[k + j];
     if (m.length < m.out.length) return;
     let peak = 0, onset = 0;
     for (let j = 0; j < m.out.length; j++) peak = Math.max(peak, Math.abs(m.out[j]));

@@ -1,12 +1,15 @@
 // The Live control: the microphone through the simulation's stream to the headphones, in an
-// AudioWorklet (live-worklet.js) of a 20000 Hz AudioContext, the rate the stream runs at; the
-// browser converts the microphone's rate to it and the output's rate from it. The microphone is
-// asked for without echo cancellation, noise suppression or automatic gain control.
+// AudioWorklet (live-worklet.js). The stream runs at 20000 Hz; the rates are converted either
+// by the browser, in an AudioContext at 20000 Hz, or in the worklet (resample.js), in an
+// AudioContext at the device's rate: `conversion` "browser", "page", or "auto" (the browser's
+// where it takes the microphone into a 20000 Hz context, the page's otherwise). The
+// microphone is asked for without echo cancellation, noise suppression or automatic gain
+// control.
 //
-// The delay shown is the impulse test on the page's own stream (measured in the worklet) plus
-// what the browser reports of its own: the microphone track's latency, the context's
-// baseLatency and outputLatency (the conversions between the devices' rates and 20000 Hz are
-// inside the browser and counted only as far as its reports count them).
+// The delay shown is the impulse test on the page's own chain (the stream and the page's
+// converters, measured in the worklet) plus what the browser reports of its own: the
+// microphone track's latency, the context's baseLatency and outputLatency (a conversion the
+// browser makes is counted only as far as its reports count it).
 
 export const liveRate = 20000;
 
@@ -25,18 +28,18 @@ export function liveUnsupported() {
 }
 
 export class Live {
-  // onStatus(status) about 10 times a second while running; onEnd(message) when it stops by
-  // itself (a refusal or a failure).
-  constructor({ onStatus, onEnd, recordSeconds = 0 }) {
+  // onStatus(status) about 10 times a second while running (or {refused} when a change of
+  // settings is refused).
+  constructor({ onStatus, recordSeconds = 0, conversion = "auto" }) {
     this.onStatus = onStatus;
-    this.onEnd = onEnd;
+    this.conversion = conversion;
     this.recordSeconds = recordSeconds;
     this.running = false;
   }
 
   async start(pairs, seed, which) {
-    const why = liveUnsupported();
-    if (why) throw new LiveError(why);
+    const unsupported = liveUnsupported();
+    if (unsupported) throw new LiveError(unsupported);
     const module = await WebAssembly.compileStreaming(fetch(new URL("./cihear.wasm", import.meta.url)));
     try {
       this.media = await navigator.mediaDevices.getUserMedia({
@@ -45,14 +48,12 @@ export class Live {
     } catch (error) {
       throw new LiveError(`The microphone is not available: ${error.message || error.name}.`);
     }
-    try {
-      this.context = new AudioContext({ sampleRate: liveRate, latencyHint: 0 });
-      await this.context.audioWorklet.addModule(new URL("./live-worklet.js", import.meta.url));
-      this.source = this.context.createMediaStreamSource(this.media);
-    } catch (error) {
+    let why = "";
+    if (this.conversion !== "page") why = await this.open(liveRate);
+    if (this.conversion === "page" || (why && this.conversion === "auto")) why = await this.open(undefined);
+    if (why) {
       this.stop();
-      throw new LiveError("This browser cannot take the microphone into audio processing at " +
-        `${liveRate} Hz (${error.message || error.name}), so Live cannot run here.`);
+      throw new LiveError(`This browser cannot take the microphone into audio processing (${why}), so Live cannot run here.`);
     }
     this.node = new AudioWorkletNode(this.context, "cihear-live", {
       numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2],
@@ -91,12 +92,26 @@ export class Live {
     this.node.port.postMessage({ type: "measure" });
   }
 
+  // The context at `rate` (undefined: the device's) with the worklet and the microphone in it,
+  // or why not.
+  async open(rate) {
+    if (this.context) this.context.close().catch(() => {});
+    try {
+      this.context = new AudioContext({ sampleRate: rate, latencyHint: 0 });
+      await this.context.audioWorklet.addModule(new URL("./live-worklet.js", import.meta.url));
+      this.source = this.context.createMediaStreamSource(this.media);
+      return "";
+    } catch (error) {
+      return error.message || error.name;
+    }
+  }
+
   message(data) {
     if (data.type === "status") {
       if (this.recordSeconds > 0) this.kept.push(...data.columns);
       this.onStatus(this.status(data));
     } else if (data.type === "measured") {
-      this.delay = data.samples;
+      this.delay = data.samples === null ? null : data.samples / data.rate;
     } else if (data.type === "built") {
       this.latency = data.latency;
       this.buildMilliseconds = data.milliseconds;
@@ -117,9 +132,9 @@ export class Live {
       base: (context.baseLatency || 0) * 1000,
       output: (context.outputLatency || 0) * 1000,
     };
-    const measured = this.delay === null ? null : (this.delay / liveRate) * 1000;
+    const measured = this.delay === null ? null : this.delay * 1000;
     const total = measured === null ? null : measured + (reported.input || 0) + reported.base + reported.output;
-    const budget = (128 / liveRate) * 1000;
+    const budget = (128 / context.sampleRate) * 1000;
     const wall = (performance.now() - this.startedAt.wall) / 1000;
     const audio = context.currentTime - this.startedAt.audio;
     // Dropouts: the browser's own count where it keeps one (playbackStats), otherwise how far
@@ -136,7 +151,8 @@ export class Live {
     return {
       measured, reported, total, columns: data.columns, clipped: data.clipped,
       load: data.timed ? data.busy / data.timed / budget : null, quanta: data.quanta,
-      dropouts, seconds: wall, buildMilliseconds: this.buildMilliseconds, recorded: data.recorded, rate: context.sampleRate, settings,
+      dropouts, seconds: wall, buildMilliseconds: this.buildMilliseconds, starved: data.starved,
+      convertedBy: context.sampleRate === liveRate ? "browser" : "page", recorded: data.recorded, rate: context.sampleRate, settings,
     };
   }
 

@@ -260,11 +260,21 @@ async function start() {
   }
 
   const liveWhich = () => document.querySelector('input[name="live-which"]:checked').value;
+  const stopLive = () => {
+    live.stop();
+    $("live").textContent = "Live: from the microphone to your headphones";
+    $("live-panel").hidden = true;
+  };
+  $("live-convert").addEventListener("change", () => {
+    live.conversion = $("live-convert").checked ? "page" : "auto";
+    if (live.running) {
+      stopLive();
+      $("live").click();
+    }
+  });
   $("live").addEventListener("click", async () => {
     if (live.running) {
-      live.stop();
-      $("live").textContent = "Live: from the microphone to your headphones";
-      $("live-panel").hidden = true;
+      stopLive();
       return;
     }
     showError("");

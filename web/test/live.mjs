@@ -9,6 +9,7 @@ import { execFileSync } from "node:child_process";
 import { existsSync, readFileSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import puppeteer from "puppeteer-core";
+import { Converter, converterPair } from "../site/resample.js";
 import { writeWav } from "./wavs.mjs";
 
 const rate = 20000;
@@ -33,11 +34,12 @@ function doubles(base64) {
 
 // Starts Live with the page's settings, recording `seconds`; `during(page)` runs while it
 // records. Resolves to the recording and the last status.
-async function liveRun(page, seconds, during = async () => {}) {
-  await page.evaluate((s) => {
+async function liveRun(page, seconds, during = async () => {}, conversion = "auto") {
+  await page.evaluate((s, conversion) => {
     window.cihearPage.live.recordSeconds = s;
+    window.cihearPage.live.conversion = conversion;
     window.cihearPage.liveStatus = null;
-  }, seconds);
+  }, seconds, conversion);
   await page.click("#live");
   await page.waitForFunction(() => window.cihearPage.liveStatus || !document.getElementById("error").hidden, { timeout: 30000 });
   assert.equal(await page.$eval("#error", (e) => (e.hidden ? "" : e.textContent)), "");
@@ -187,6 +189,24 @@ export async function liveGroups(group, page, { work, doubles: doublesExe, setPa
     await page.$eval('input[name="live-which"][value="simulation"]', (e) => (e.checked = true));
   });
 
+  await group("Live with the page's own rate conversion: the stream's samples as offline; the delay", async () => {
+    await setParams(page, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 });
+    const run = await liveRun(page, 2, async () => {}, "page");
+    const s = run.status;
+    assert.equal(s.convertedBy, "page");
+    assert.notEqual(s.rate, rate);
+    assert.equal(s.starved, 0, "the converter to the output's rate ran dry");
+    const o = await offline(page, run.fed, run.pairs);
+    compareRun("22 of 8, converted by the page", run, o, work, doublesExe, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 });
+    // The chain's delay: the stream's own, plus the two conversions (2.7 ms at 44100 Hz), plus a
+    // few ms: the stream's response to the band-limited impulse begins a little later.
+    const stream = (o.delay / rate) * 1000;
+    assert.ok(s.measured > stream + 1.5 && s.measured < stream + 8, `measured ${s.measured} ms, the stream alone ${stream} ms`);
+    console.log(`     at ${s.rate} Hz: delay ${s.total.toFixed(1)} ms (chain ${s.measured.toFixed(1)} ms measured, the stream ` +
+      `alone ${stream.toFixed(1)} ms; reported microphone ${s.reported.input} ms, base ${s.reported.base.toFixed(1)} ms, ` +
+      `output ${s.reported.output.toFixed(1)} ms); load ${(100 * s.load).toFixed(1)} %`);
+  });
+
   await group("Live in firefox-esr: it starts and gives the stream's output", async () => {
     if (!firefox || !existsSync(firefox)) {
       console.log("     skipped: firefox-esr is not installed");
@@ -216,3 +236,57 @@ export async function liveGroups(group, page, { work, doubles: doublesExe, setPa
     }
   });
 }
+
+// x through c a quantum of `q` at a time, into at most `room` outputs.
+function convert(c, x, room, q = 128) {
+  const y = new Float64Array(room);
+  let got = 0;
+  for (let i = 0; i < x.length; i += q) got += c.process(x, i, Math.min(q, x.length - i), y, got, room - got);
+  return y.subarray(0, got);
+}
+
+function tone(rate, seconds, hz) {
+  return Float64Array.from({ length: Math.round(rate * seconds) }, (_, i) => 0.5 * Math.sin((2 * Math.PI * hz * i) / rate));
+}
+
+// The page's rate converter in node: flat and exact in the band, aliases and images away, and
+// the worklet's chain (down, up primed) never running dry, its delay the priming's.
+export async function converterGroups(group) {
+  await group("Live's rate converter: the band passes, aliases and images stay out, the chain keeps time", async () => {
+    for (const device of [44100, 48000]) {
+      for (const hz of [1000, 8500, 9000, 11000, 15000]) {
+        const c = new Converter(device, rate);
+        const y = convert(c, tone(device, 0.5, hz), rate);
+        // Output m, at m a / b input samples, once the input reaches halfWidth beyond it.
+        assert.equal(y.length, Math.ceil(((device / 2 - c.halfWidth) * c.b) / c.a), `${device} Hz: outputs`);
+        let worst = 0, power = 0;
+        for (let m = 500; m < y.length; m++) {
+          worst = Math.max(worst, Math.abs(y[m] - 0.5 * Math.sin((2 * Math.PI * hz * m) / rate)));
+          power += y[m] * y[m];
+        }
+        const db = 10 * Math.log10(power / (y.length - 500) / 0.125);
+        if (hz <= 9000) assert.ok(worst < 1e-4, `${device} to 20000 Hz: a ${hz} Hz tone off by ${worst}`);
+        else assert.ok(db < -75, `${device} to 20000 Hz: a ${hz} Hz tone folds back at ${db} dB`);
+      }
+      for (const hz of [1000, 9000]) {
+        const y = convert(new Converter(rate, device), tone(rate, 0.5, hz), device);
+        let worst = 0;
+        for (let m = 1000; m < y.length; m++) worst = Math.max(worst, Math.abs(y[m] - 0.5 * Math.sin((2 * Math.PI * hz * m) / device)));
+        assert.ok(worst < 2e-4, `20000 to ${device} Hz: a ${hz} Hz tone (with its images) off by ${worst}`);
+      }
+      // The chain as the worklet runs it: 10 s of quanta, an impulse at frame 128.
+      const { down, up, prime } = converterPair(device, rate);
+      const mid = new Float64Array(1024), x = new Float64Array(128), out = new Float64Array(128);
+      let peak = 0, at = -1;
+      for (let q = 0; q < (10 * device) / 128; q++) {
+        x.fill(0);
+        if (q === 1) x[0] = 1;
+        const n = down.process(x, 0, 128, mid, 0, 1024);
+        assert.equal(up.process(mid, 0, n, out, 0, 128), 128, `${device} Hz: quantum ${q} ran dry`);
+        for (let j = 0; j < 128; j++) if (Math.abs(out[j]) > peak) [peak, at] = [Math.abs(out[j]), q * 128 + j - 128];
+      }
+      assert.ok(Math.abs(at / device - prime / rate) <= 1 / device, `${device} Hz: the chain's peak after ${at} frames`);
+    }
+  });
+}
+

@@ -9,7 +9,7 @@ import { join, resolve } from "node:path";
 import { parseArgs } from "node:util";
 import puppeteer from "puppeteer-core";
 import { fileGroups } from "./files.mjs";
-import { liveGroups, liveInput } from "./live.mjs";
+import { converterGroups, liveGroups, liveInput } from "./live.mjs";
 import { pageGroups } from "./pictures.mjs";
 import { serve } from "./serve.mjs";
 import { unitGroups } from "./units.mjs";
@@ -137,6 +137,7 @@ await page.waitForFunction(() => ["ready", "error"].includes(document.body.datas
 await page.click("#auto"); // each simulation started by the test alone
 
 await unitGroups(group);
+await converterGroups(group);
 await pageGroups(group, page);
 
 const wav44 = join(work, "tone-44100-stereo.wav");
