@@ -1,6 +1,7 @@
 // The Live control's audio thread: the engine's WebAssembly module (compiled by the page and
 // handed over, as an AudioWorkletGlobalScope cannot fetch it) runs the simulation's stream on
-// each 128-frame render quantum of a 20000 Hz AudioContext, from the microphone to the output.
+// each 128-frame render quantum, from the microphone to the output: in a 20000 Hz AudioContext
+// as it comes, or at the device's rate through the page's converters (resample.js).
 //
 // process() allocates nothing: the microphone's samples are written into the module's memory,
 // run through the stream, and faded between the original and the simulation; the electrodogram
@@ -10,9 +11,10 @@
 //   {type: "settings", pairs, seed}  a new stream; the old one is faded out once the new one's
 //                                    output has begun (no click)
 //   {type: "which", value}           "original" or "simulation", faded over fadeSamples
-//   {type: "measure"}                the impulse test, on a copy of the stream (see measure())
+//   {type: "measure"}                the impulse test, on a copy of the chain (startMeasure)
 //   {type: "poll"}                   answered with {type: "status", columns, ...}
-//   {type: "recording"}              answered with {type: "recording", fed, out} (tests)
+//   {type: "recording"}              answered with {type: "recording", fed, out, heard,
+//                                    rebuiltAt} (tests)
 import createCihear from "./cihear.js";
 import { converterPair } from "./resample.js";
 
@@ -110,6 +112,8 @@ class LiveProcessor extends AudioWorkletProcessor {
   }
 
   poll() {
+    if (this.measured) this.port.postMessage(this.measured); // made in process(), sent from here
+    this.measured = null;
     const first = Math.max(this.read, this.written - columnCapacity);
     const columns = [];
     for (let c = first; c < this.written; c++) {
@@ -237,7 +241,8 @@ class LiveProcessor extends AudioWorkletProcessor {
     const stream = this.build(this.pairs, this.seed);
     if (!stream) return;
     this.measuring = { stream, ...this.converters(), out: new Float64Array(Math.round(0.2 * sampleRate)),
-      impulse: new Float64Array(quantum), fed: 0, length: 0 };
+      impulse: new Float64Array(quantum), fed: 0, length: 0,
+      result: { type: "measured", samples: null, rate: sampleRate } };
   }
 
   measureStep(heap, at, frames) {
@@ -258,7 +263,8 @@ class LiveProcessor extends AudioWorkletProcessor {
     while (Math.abs(m.out[onset]) < 0.1 * peak) onset++;
     this.retired.push(m.stream);
     this.measuring = null;
-    this.port.postMessage({ type: "measured", samples: peak > 0 ? onset - impulseAt : null, rate: sampleRate });
+    m.result.samples = peak > 0 ? onset - impulseAt : null;
+    this.measured = m.result;
   }
 }
 

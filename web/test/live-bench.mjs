@@ -36,7 +36,7 @@ function launch(browser) {
       `--use-file-for-fake-audio-capture=${microphone}`] });
 }
 
-async function run(browserName, label, values) {
+async function run(browserName, label, values, conversion = "auto") {
   const browser = await launch(browserName);
   try {
     const page = await browser.newPage();
@@ -49,6 +49,7 @@ async function run(browserName, label, values) {
         input.dispatchEvent(new Event("change"));
       }
     }, values);
+    await page.evaluate((c) => (window.cihearPage.live.conversion = c), conversion);
     await page.click("#live");
     await page.waitForFunction(() => window.cihearPage.liveStatus, { timeout: 30000 });
     await new Promise((r) => setTimeout(r, seconds * 1000));
@@ -56,7 +57,8 @@ async function run(browserName, label, values) {
     const input = s.reported.input === null ? "not reported" : `${s.reported.input.toFixed(1)} ms`;
     const drops = s.dropouts.counted ? `${s.dropouts.events} dropouts (${(1000 * s.dropouts.seconds).toFixed(1)} ms), as the browser counts them`
       : `audio clock ${(1000 * s.dropouts.seconds).toFixed(1)} ms behind the page's (no count from this browser)`;
-    console.log(`${browserName}, ${label}, ${s.seconds.toFixed(0)} s: load ${(100 * s.load).toFixed(2)} % of the quantum ` +
+    const where = s.convertedBy === "page" ? `${s.rate} Hz, converted by the page` : "20000 Hz, converted by the browser";
+    console.log(`${browserName}, ${label}, ${where}, ${s.seconds.toFixed(0)} s: load ${(100 * s.load).toFixed(2)} % of the quantum ` +
       `(${s.quanta} quanta); ${drops}; delay ${s.total.toFixed(1)} ms = stream ${s.measured.toFixed(2)} ms measured + ` +
       `microphone ${input} + baseLatency ${s.reported.base.toFixed(1)} ms + outputLatency ${s.reported.output.toFixed(1)} ms; ` +
       `${s.clipped} samples clipped; a stream built in ${s.buildMilliseconds} ms`);
@@ -68,6 +70,7 @@ async function run(browserName, label, values) {
 const model = execFileSync("lscpu", { encoding: "utf8" }).match(/Model name:\s*(.*)/)[1];
 console.log(`processor: ${model}, ${execFileSync("nproc", { encoding: "utf8" }).trim()} cores`);
 await run("chromium", "defaults", {});
+await run("chromium", "defaults", {}, "page");
 await run("chromium", "22 channels, 8 stimulated", { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 });
 if (args.firefox) await run("firefox", "defaults", {});
 server.close();
