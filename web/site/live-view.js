@@ -66,7 +66,7 @@ export class LiveView {
         `(${((128 / s.rate) * 1000).toFixed(1)} ms at ${s.rate} Hz, ${s.convertedBy === "page" ? "converted to and from 20000 Hz by the page" : "the browser converting"}).`);
     }
     const d = s.dropouts;
-    if (d.counted) parts.push(d.events ? `${d.events} dropouts (${ms(1000 * d.seconds)} of silence), as the browser counts them.` : "No dropout so far.");
+    if (d.counted) parts.push(d.events ? `${d.events} dropout${d.events === 1 ? "" : "s"} (${ms(1000 * d.seconds)} of silence), as the browser counts them.` : "No dropout so far.");
     else parts.push(d.seconds > 0.05 ? `The audio clock fell ${ms(1000 * d.seconds)} behind the page's (dropouts, or an audio clock that drifts; this browser counts no dropouts itself).` : "No dropout so far.");
     if (s.clipped) parts.push(`${s.clipped} output samples clipped: speak softer or move the microphone away.`);
     this.status.textContent = parts.join(" ");

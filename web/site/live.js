@@ -17,6 +17,10 @@ export class LiveError extends Error {}
 
 // Why this browser cannot run Live, or "".
 export function liveUnsupported() {
+  if (!window.isSecureContext) {
+    return "Live needs the page served over https:// or from localhost: browsers give the " +
+      "microphone and audio processing to such pages only.";
+  }
   if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) {
     return "This browser gives this page no microphone (a page served over http:// from another " +
       "machine is not allowed one: use https:// or localhost).";
@@ -68,13 +72,21 @@ export class Live {
         "this browser's audio thread."));
     });
     this.source.connect(this.node).connect(this.context.destination);
-    await this.context.resume();
-    let started;
+    let started, timer;
+    ready.catch(() => {});
     try {
-      started = await ready;
+      // A browser without a sound output never starts its context: say so rather than wait.
+      const silent = new Promise((resolve, reject) => {
+        timer = setTimeout(() => reject(new LiveError("The browser's sound output did not start " +
+          "within 10 s, so Live cannot run (is there an output device?).")), 10000);
+      });
+      await Promise.race([this.context.resume(), silent]);
+      started = await Promise.race([ready, silent]);
     } catch (error) {
       this.stop();
       throw error;
+    } finally {
+      clearTimeout(timer);
     }
     this.node.port.onmessage = ({ data }) => this.message(data);
     this.running = true;

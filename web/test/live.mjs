@@ -207,33 +207,43 @@ export async function liveGroups(group, page, { work, doubles: doublesExe, setPa
       `output ${s.reported.output.toFixed(1)} ms); load ${(100 * s.load).toFixed(1)} %`);
   });
 
-  await group("Live in firefox-esr: it starts and gives the stream's output", async () => {
+  // Firefox with its fake microphone; with its test audio back end (which plays in real time)
+  // or without (no sound device here: its context never starts).
+  const fox = async (device, body) => {
+    const browser = await puppeteer.launch({
+      browser: "firefox", executablePath: firefox, headless: true,
+      extraPrefsFirefox: { "media.navigator.streams.fake": true, "media.navigator.permission.disabled": true,
+        "media.cubeb.force_mock_context": device },
+    });
+    try {
+      const page = await browser.newPage();
+      await page.goto(url);
+      await page.waitForFunction(() => ["ready", "error"].includes(document.body.dataset.state), { timeout: 60000 });
+      await body(page);
+    } finally {
+      await browser.close();
+    }
+  };
+  await group("Live in firefox-esr: it starts and gives the stream's output; without a sound device it says so", async () => {
     if (!firefox || !existsSync(firefox)) {
       console.log("     skipped: firefox-esr is not installed");
       return;
     }
-    const browser = await puppeteer.launch({
-      browser: "firefox", executablePath: firefox, headless: true,
-      extraPrefsFirefox: {
-        "media.navigator.streams.fake": true, "media.navigator.permission.disabled": true,
-        // No sound device here: Firefox's own test backend plays in real time.
-        "media.cubeb.force_mock_context": true,
-      },
+    await fox(false, async (page) => {
+      await page.click("#live");
+      await page.waitForFunction(() => !document.getElementById("error").hidden, { timeout: 20000 });
+      assert.match(await page.$eval("#error", (e) => e.textContent), /sound output did not start within 10 s, so Live cannot run/);
+      assert.equal(await page.$eval("#live", (e) => e.textContent), "Live: from the microphone to your headphones");
     });
-    try {
-      const fox = await browser.newPage();
-      await fox.goto(url);
-      await fox.waitForFunction(() => ["ready", "error"].includes(document.body.dataset.state), { timeout: 60000 });
-      const run = await liveRun(fox, 1.5);
+    await fox(true, async (page) => {
+      const run = await liveRun(page, 1.5);
       assert.ok(run.fed.some((v) => v !== 0), "the fake microphone gave only silence");
       assert.ok(run.out.some((v) => v !== 0), "the stream gave only silence");
-      const o = await offline(fox, run.fed, run.pairs);
+      const o = await offline(page, run.fed, run.pairs);
       const d = differing(run.out, o.output, run.out.length);
       assert.equal(d.count, 0, `${d.count} samples differ from the stream offline`);
       console.log(`     firefox: ${run.out.length} samples equal the stream offline; ${run.text}`);
-    } finally {
-      await browser.close();
-    }
+    });
   });
 }
 
