@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "bindings.h"
 #include "wav/WaveFile.h"
 
 using emscripten::val;
@@ -44,16 +45,6 @@ val SettingsObject(const cihear::Settings& settings) {
     return object;
 }
 
-// [[name, value], ...] from the page, in its order.
-std::vector<std::pair<std::string, double>> Values(const val& pairs) {
-    std::vector<std::pair<std::string, double>> values;
-    const unsigned n = pairs["length"].as<unsigned>();
-    for (unsigned i = 0; i < n; i++) {
-        values.emplace_back(pairs[i][0].as<std::string>(), pairs[i][1].as<double>());
-    }
-    return values;
-}
-
 val BandList(const std::vector<cihear::Band>& bands) {
     val list = val::array();
     for (const cihear::Band& b : bands) {
@@ -67,6 +58,15 @@ val BandList(const std::vector<cihear::Band>& bands) {
 }
 
 }  // namespace
+
+std::vector<std::pair<std::string, double>> web::Values(const val& pairs) {
+    std::vector<std::pair<std::string, double>> values;
+    const unsigned n = pairs["length"].as<unsigned>();
+    for (unsigned i = 0; i < n; i++) {
+        values.emplace_back(pairs[i][0].as<std::string>(), pairs[i][1].as<double>());
+    }
+    return values;
+}
 
 // The parameters as the library describes them, in the order they are set.
 val ParameterTable() {
@@ -91,7 +91,7 @@ val ParameterTable() {
 
 // The library's strict setup of [[name, value], ...]: {ok, settings, warnings, errors}.
 val ApplyStrict(val pairs) {
-    const cihear::Applied applied = cihear::ApplyStrict(Values(pairs));
+    const cihear::Applied applied = cihear::ApplyStrict(web::Values(pairs));
     val result = val::object();
     result.set("ok", applied.ok());
     result.set("settings", SettingsObject(applied.settings));
@@ -145,7 +145,7 @@ val LoadWav(std::string path) {
 // warnings, output (the doubles), pcm (the file's 16-bit samples), and the inspection}.
 val Simulate(uintptr_t address, double count, double rate, val pairs, val seed) {
     val result = val::object();
-    const cihear::Applied applied = cihear::ApplyStrict(Values(pairs));
+    const cihear::Applied applied = cihear::ApplyStrict(web::Values(pairs));
     result.set("settings", SettingsObject(applied.settings));
     result.set("warnings", Messages(applied.warnings));
     if (!applied.ok()) {

@@ -62,6 +62,11 @@ public:
         envelopeTap = tap;
         tapContext = context;
     }
+    // Told of every stimulation frame the selection chooses (Selection::SetObserver), for a
+    // live electrodogram.
+    void SetFrameObserver(Selection::Observer observer, void* context) {
+        selection.SetObserver(observer, context);
+    }
 
 private:
     void Block(const double* in, uint32_t m, double* out);

@@ -4,6 +4,8 @@ import createCihear from "./cihear.js";
 import { readAudio, readFile, Recorder, InputError } from "./audio-input.js";
 import { Controls } from "./controls.js";
 import { EngineClient, CancelledError } from "./engine-client.js";
+import { Live, LiveError } from "./live.js";
+import { LiveView } from "./live-view.js";
 import { Pictures } from "./pictures.js";
 import { Player } from "./player.js";
 import { report } from "./report.js";
@@ -62,9 +64,23 @@ async function start() {
     },
   });
   state.pictures = pictures;
+  // Live: the microphone through the stream, with the settings as they change.
+  const liveView = new LiveView($("live-electrodogram"), $("live-status"));
+  const live = new Live({
+    onStatus: (status) => {
+      state.liveStatus = status;
+      if (status.refused) showError(`Live kept its settings: ${status.refused}.`);
+      else {
+        liveView.add(status.columns);
+        liveView.show(status);
+      }
+    },
+  });
+  state.live = live;
   let timer = null;
   const controls = new Controls(engine, $("params"), $("presets"), $("seed"), (valid) => {
     clearTimeout(timer);
+    if (valid) live.update(controls.pairs, controls.seed());
     if (valid && $("auto").checked && state.input) timer = setTimeout(run, 400);
   });
 
@@ -241,6 +257,45 @@ async function start() {
     $("copy").disabled = false;
     $("input-status").textContent = `${input.description}. Simulated in ${seconds.toFixed(1)} s.`;
     follow();
+  }
+
+  const liveWhich = () => document.querySelector('input[name="live-which"]:checked').value;
+  const stopLive = () => {
+    live.stop();
+    $("live").textContent = "Live: from the microphone to your headphones";
+    $("live-panel").hidden = true;
+  };
+  $("live-convert").addEventListener("change", () => {
+    live.conversion = $("live-convert").checked ? "page" : "auto";
+    if (live.running) {
+      stopLive();
+      $("live").click();
+    }
+  });
+  $("live").addEventListener("click", async () => {
+    if (live.running) {
+      stopLive();
+      return;
+    }
+    showError("");
+    if (!controls.check()) {
+      showError("Some settings are refused (see the messages beside them).");
+      return;
+    }
+    $("live").disabled = true;
+    try {
+      await live.start(controls.pairs, controls.seed(), liveWhich());
+      $("live").textContent = "Stop live";
+      $("live-panel").hidden = false;
+      $("live-status").textContent = "Starting…";
+    } catch (error) {
+      showError(error instanceof LiveError ? error.message : `Live could not start: ${error.message || error}.`);
+    } finally {
+      $("live").disabled = false;
+    }
+  });
+  for (const radio of document.querySelectorAll('input[name="live-which"]')) {
+    radio.addEventListener("change", () => live.choose(radio.value));
   }
 
   $("run").addEventListener("click", run);

@@ -3,12 +3,13 @@
 // responsive, and a screenshot. Run by web/run-test (ctest's web_page).
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { parseArgs } from "node:util";
 import puppeteer from "puppeteer-core";
 import { fileGroups } from "./files.mjs";
+import { converterGroups, liveGroups, liveInput } from "./live.mjs";
 import { pageGroups } from "./pictures.mjs";
 import { serve } from "./serve.mjs";
 import { unitGroups } from "./units.mjs";
@@ -105,6 +106,9 @@ function nativeDoubles(input, values) {
   return new Float64Array(b.buffer, b.byteOffset, b.length / 8);
 }
 
+// The fake microphone plays this file (the Live control's tests).
+const microphone = liveInput(example, join(work, "live-input.wav"));
+const firefox = (process.env.PATH || "").split(":").map((d) => join(d, "firefox-esr")).find((f) => existsSync(f));
 const profile = mkdtempSync(join(tmpdir(), "cihear-chromium-"));
 const { server, url } = await serve(site);
 const browser = await puppeteer.launch({
@@ -113,7 +117,8 @@ const browser = await puppeteer.launch({
   userDataDir: profile,
   args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--mute-audio", "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream"],
+    "--mute-audio", "--use-fake-ui-for-media-stream", "--use-fake-device-for-media-stream",
+    `--use-file-for-fake-audio-capture=${microphone}`],
 });
 const page = await browser.newPage();
 await page.setViewport({ width: 1200, height: 900 });
@@ -132,6 +137,7 @@ await page.waitForFunction(() => ["ready", "error"].includes(document.body.datas
 await page.click("#auto"); // each simulation started by the test alone
 
 await unitGroups(group);
+await converterGroups(group);
 await pageGroups(group, page);
 
 const wav44 = join(work, "tone-44100-stereo.wav");
@@ -381,6 +387,7 @@ await group("A/B switching keeps the position; a loop stays within its stretch; 
 });
 
 await fileGroups(group, page, { work, cihear: args.cihear });
+await liveGroups(group, page, { work, doubles: args.doubles, setParams, firefox, url });
 
 await group("no script error on the page, no error in its console", async () => {
   assert.deepEqual(pageErrors, []);
