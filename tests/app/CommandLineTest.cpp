@@ -78,8 +78,11 @@ void ExpectHelp(const ProgramRun& run) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out.rfind("Allowed options:\n", 0), 0u) << run.out;
-    // The listing ends with its own line break; one more follows it.
-    const std::string tail = "place theory.\n\n";
+    // The first group ends with its own line break and one more; the implant models' group
+    // follows, ending the same way.
+    EXPECT_NE(run.out.find("place theory.\n\nImplant models:\n  --bands arg (=log)"),
+              std::string::npos);
+    const std::string tail = "or zero.\n\n";
     ASSERT_GE(run.out.size(), tail.size());
     EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
 
