@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -29,15 +30,16 @@ const char* Version();
 // Every simulation runs, and every output is written, at this rate.
 constexpr uint32_t kOutputRate = 20000;
 
-// The thirteen simulation parameters, named as the command line's long options, with its
-// defaults (the list and its defaults are in cihear/parameter_list.h).
+// The simulation parameters, named as the command line's long options, with its defaults (the
+// list and its defaults are in cihear/parameter_list.h): the coding strategy's thirteen, then
+// the implant models' (band layout, band edges, device map, switched-off electrodes, carrier).
 struct Settings {
     CIHEAR_PARAMETERS(CIHEAR_SETTINGS_FIELD)
 };
 
 // How a parameter's value is written: a real number, a whole count, a switch (0 or 1), one of
-// a few names (held as its index), or a list of numbers. No parameter of the last two kinds
-// exists yet; the list (cihear/parameter_list.h) can hold them.
+// a few names (held as its index: bands, map, carrier, sine_phase), or a list of numbers
+// (band_edges, off).
 enum class ValueKind { kReal, kCount, kSwitch, kChoice, kList };
 
 // One parameter as the program describes it. The table lists them in the order they are set,
@@ -58,8 +60,38 @@ struct ParameterInfo {
 const std::vector<ParameterInfo>& ParameterTable();
 // The entry named `name`, or null.
 const ParameterInfo* FindParameter(const std::string& name);
-// A parameter's value in `settings` as a number (a switch as 0 or 1).
+// A parameter's value in `settings` as a number (a switch as 0 or 1, a choice as its index, a
+// list as NaN: see GetParameter).
 double GetValue(const Settings& settings, const ParameterInfo& info);
+
+// A value as a front end gives it: a number, a name (a choice's) or a list of numbers.
+struct Value {
+    enum class Kind { kNumber, kName, kList };
+    Kind kind = Kind::kNumber;
+    double number = 0;
+    std::string name;
+    std::vector<double> list;
+
+    Value() = default;
+    Value(double v) : number(v) {}                                   // NOLINT: a number is a value
+    Value(int v) : number(v) {}                                      // NOLINT
+    Value(unsigned v) : number(v) {}                                 // NOLINT
+    Value(const char* n) : kind(Kind::kName), name(n) {}             // NOLINT
+    Value(std::string n) : kind(Kind::kName), name(std::move(n)) {}  // NOLINT
+    Value(std::vector<double> l) : kind(Kind::kList), list(std::move(l)) {}  // NOLINT
+};
+
+// A parameter's value in `settings`: a number, a choice's name or a list.
+Value GetParameter(const Settings& settings, const ParameterInfo& info);
+
+// The value written as `text`, as a command line or a batch grid writes it: a number, a
+// choice's name, or a list of numbers separated by commas ("188,313,438"; "" for none). Returns
+// false, with `error` saying what is accepted, when the text is none of what the parameter takes.
+bool ParseValue(const ParameterInfo& info, const std::string& text, Value& value,
+                std::string& error);
+// A parameter's value in `settings` as ParseValue reads it: the number (as the shortest text that
+// reads back to it), the choice's name, or the list with commas between its numbers.
+std::string FormatValue(const Settings& settings, const ParameterInfo& info);
 
 // Something the caller should know: the parameter it concerns ("" for none) and a sentence.
 struct Message {
@@ -81,11 +113,21 @@ struct Applied {
 // n_chan_ci is a warning ("n_on changed to n_chan_ci = 8").
 Applied ApplyCompatible(const Settings& requested);
 
-// The library's way: each named value must be in its range, a count a whole number and a
-// switch 0 or 1; anything else, or an unknown name, is an error naming the parameter, the value
-// and the accepted range. Unnamed parameters keep their defaults. The cascades apply, each
+// The implant models' parameters are always checked as ApplyStrict checks them: a value they
+// cannot take (a band edge list that does not increase, an electrode that is not inserted, every
+// electrode switched off, a map together with other band edges) is an error in either way.
+
+// The library's way: each named value must be in its range, a count a whole number, a switch 0
+// or 1, a choice one of its names and a list's numbers each within its bounds (a single number
+// is a list of one); anything else, or an unknown name, is an error naming the parameter, the
+// value and what is accepted. Unnamed parameters keep their defaults. The cascades apply, each
 // reported as a warning.
-Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values);
+Applied ApplyStrict(const std::vector<std::pair<std::string, Value>>& values);
+// The same for numbers alone.
+template <class Number, class = std::enable_if_t<std::is_arithmetic_v<Number>>>
+Applied ApplyStrict(const std::vector<std::pair<std::string, Number>>& values) {
+    return ApplyStrict(std::vector<std::pair<std::string, Value>>(values.begin(), values.end()));
+}
 
 // A failure, with the text the command line prints after "error: ".
 struct Status {
@@ -166,8 +208,17 @@ struct Design {
     Filter detectorLowPass;        // envelope_detection 1: the 350 Hz order-2 low-pass; else empty
     Filter smoothing;              // order 2 at rate / 2.4, applied before and after the selection
     Filter acousticLowPass;        // eas: order 2 at cutoff_freq; else empty
-    double interactionFactor = 0;  // weight of an adjacent channel
-    std::vector<double> interactionWeights;  // weight at a distance of d channels
+    double interactionFactor = 0;  // weight of adjacent electrodes
+    std::vector<double> interactionWeights;  // weight at a distance of d electrodes
+    // The electrodes: n_inserted_ch of them, 1 the most apical (the lowest band). Channel c
+    // (of bands, filters, the electrodogram's rows) is electrode electrodes[c]; the switched-off
+    // electrodes have no channel.
+    uint32_t electrodeCount = 0;
+    std::vector<uint32_t> electrodes;
+    std::vector<uint32_t> off;
+    // carrier sine: each channel's tone in Hz, the geometric centre of its synthesis band
+    // (the middle of the band on the cochlea's logarithmic frequency axis); empty otherwise.
+    std::vector<double> tones;
 };
 
 // The design for effective settings, without simulating anything.
@@ -274,7 +325,7 @@ public:
     void Flush(double* out);
     // The delay in samples at kOutputRate, fixed by the settings: 251 (the pulse trains look
     // 250 samples ahead, plus the one sample a peak needs after it), or 0 at synchronization 0,
-    // where the carrier is the noise alone and no pulse is waited for.
+    // where the carrier is the noise alone and no pulse is waited for, and with carrier sine.
     size_t Latency() const;
     // Back to the state after construction.
     void Reset();

@@ -4,7 +4,9 @@
 // controls), GetValue and the engine's parameter set.
 //
 // CIHEAR_PARAMETERS(X) calls X once per parameter, in the order they are set (the rules between
-// them follow that order):
+// them follow that order): first the coding strategy's thirteen (CIHEAR_STRATEGY_PARAMETERS, the
+// command line's first group of options), then the implant models' (CIHEAR_MODEL_PARAMETERS, its
+// second group, "Implant models"). Each entry is
 //   X(name, type, kind, choices, letter, unit, default, min, max, bound, summary, help)
 // `type` is the field's C++ type in Settings and `kind` its ValueKind without the k:
 //   Real, Count, Switch  a number (double, unsigned, bool), its default and fixed bounds;
@@ -15,8 +17,10 @@
 // the stage that uses it; every front end then offers it.
 #pragma once
 
+#include <vector>
+
 // clang-format off
-#define CIHEAR_PARAMETERS(X)                                                                        \
+#define CIHEAR_STRATEGY_PARAMETERS(X)                                                               \
     X(rate, double, Real, "", 'r', "pulses/s", 1800, 10, 10000, "",                                     \
       "stimulation rate of each electrode",                                                         \
       "Stimulation rate (in pulses per second) for each electrode.")                                \
@@ -74,6 +78,40 @@
       "By switching this option on, the synthesis is performed taking into account the "            \
       "frequency corresponding to the position of each electrode of the implant according to "      \
       "the place theory.")
+
+#define CIHEAR_MODEL_PARAMETERS(X)                                                                  \
+    X(bands, unsigned, Choice, "log|greenwood|linear|erb", 0, "", 0, 0, 3, "",                     \
+      "how the analysis bands divide the range: equal steps of log frequency, of cochlear place "  \
+      "(Greenwood's map), of Hz, or of ERB number",                                                 \
+      "How the analysis bands divide f_min..f_max: log (equal steps of log frequency), "           \
+      "greenwood (equal steps of cochlear place), linear (equal steps in Hz) or erb (equal "       \
+      "steps of ERB number).")                                                                      \
+    X(band_edges, std::vector<double>, List, "", 0, "Hz", 0, 20, 10000, "increasing, below 10000", \
+      "the band edges in Hz, n_inserted_ch + 1 of them, replacing the layout; they set the "       \
+      "channel count, f_min and f_max",                                                             \
+      "Band edges in Hz, lowest first, one more than the channels (E.g: 188,313,438,563): they "   \
+      "replace the layout and set the channel count, f_min and f_max.")                            \
+    X(map, unsigned, Choice, "none|nucleus22|ab16|medel12", 0, "", 0, 0, 3, "",                     \
+      "a device's default frequency table, setting the band edges and the channel count",          \
+      "A device's default frequency table: nucleus22 (22 channels, 188-7938 Hz), ab16 (16 "        \
+      "channels, 250-8700 Hz) or medel12 (12 channels log-spaced over 100-8500 Hz, an "            \
+      "approximation); none keeps the layout.")                                                     \
+    X(off, std::vector<double>, List, "", 0, "", 0, 1, 50, "whole numbers, at most n_inserted_ch",  \
+      "electrodes switched off, 1 the most apical; the range is reallocated over the others",      \
+      "Electrodes switched off (E.g: 3,7), 1 being the most apical: the frequency range is "       \
+      "reallocated over the active electrodes, which keep their places.")                          \
+    X(carrier, unsigned, Choice, "pulse-noise|sine", 0, "", 0, 0, 1, "",                            \
+      "what the envelopes modulate: the noise and pulse-train blend, or a tone per channel",       \
+      "What each channel's envelope modulates: pulse-noise (the noise and pulse-train carriers "   \
+      "blended by synchronization) or sine (a tone at the centre of the channel's band).")         \
+    X(sine_phase, unsigned, Choice, "random|zero", 0, "", 0, 0, 1, "",                              \
+      "the sine carrier's start phases: drawn from the seed per channel, or all zero",             \
+      "Start phase of each channel's tone under carrier sine: random (drawn from the seed) or "    \
+      "zero.")
+
+#define CIHEAR_PARAMETERS(X)      \
+    CIHEAR_STRATEGY_PARAMETERS(X) \
+    CIHEAR_MODEL_PARAMETERS(X)
 // clang-format on
 
 // The expansions every list shares: a Settings field, and a ParameterTable() entry.

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "engine/Engine.h"
 #include "params/Parameters.h"
 #include "params/SettingsFields.h"
+#include "params/ValueText.h"
 #include "signal/Signal.h"
 
 namespace po = boost::program_options;
@@ -27,16 +29,55 @@ void DescribeOptions(po::options_description& description, CliOptions& o) {
          "wav input file. E.g: -i input.wav")  //
         ("output,o", po::value<std::string>(&o.output)->default_value(o.output),
          "wav output file. E.g: -o output.wav");
-    ForEachSetting(static_cast<cihear::Settings&>(o),
-                   [&](const cihear::ParameterInfo& info, auto& field) {
-                       using T = std::remove_reference_t<decltype(field)>;
-                       std::string name = info.name;
-                       if (info.letter) {
-                           name += std::string(",") + info.letter;
-                       }
-                       description.add_options()(
-                           name.c_str(), po::value<T>(&field)->default_value(field), info.help);
-                   });
+    ForEachStrategySetting(
+        static_cast<cihear::Settings&>(o), [&](const cihear::ParameterInfo& info, auto& field) {
+            using T = std::remove_reference_t<decltype(field)>;
+            std::string name = info.name;
+            if (info.letter) {
+                name += std::string(",") + info.letter;
+            }
+            description.add_options()(name.c_str(), po::value<T>(&field)->default_value(field),
+                                      info.help);
+        });
+}
+
+// The implant models' options, after the others: each value is text, read as the parameter
+// reads it (a name, or numbers separated by commas) once the line is parsed.
+void DescribeModels(po::options_description& models, std::vector<std::string>& texts) {
+    const std::vector<cihear::ParameterInfo>& table = cihear::ParameterTable();
+    const cihear::Settings defaults;
+    size_t first = 0;
+    ForEachStrategySetting(defaults, [&](const cihear::ParameterInfo&, const auto&) { first++; });
+    texts.resize(table.size() - first);
+    for (size_t i = first; i < table.size(); i++) {
+        const cihear::ParameterInfo& info = table[i];
+        auto* value = po::value<std::string>(&texts[i - first]);
+        const std::string shown = cihear::FormatValue(defaults, info);
+        value->default_value(shown.empty() ? "" : shown, shown.empty() ? "none" : shown);
+        models.add_options()(info.name, value, info.help);
+    }
+}
+
+// The models' options given on the line, into `options`; false after printing the error of the
+// first value that cannot be taken.
+bool TakeModels(const po::variables_map& vm, const std::vector<std::string>& texts,
+                CliOptions& options) {
+    const std::vector<cihear::ParameterInfo>& table = cihear::ParameterTable();
+    const size_t first = table.size() - texts.size();
+    for (size_t i = 0; i < texts.size(); i++) {
+        const cihear::ParameterInfo& info = table[first + i];
+        if (vm[info.name].defaulted()) {
+            continue;
+        }
+        cihear::Value value;
+        std::string error;
+        if (!cihear::ParseValue(info, texts[i], value, error)) {
+            std::cerr << "error: " << error << std::endl;
+            return false;
+        }
+        params::Store(info, value, options);
+    }
+    return true;
 }
 
 // Parses the command line into `options`. Returns 0 when the run should go on, otherwise the
@@ -44,15 +85,24 @@ void DescribeOptions(po::options_description& description, CliOptions& o) {
 int ParseCommandLine(int argc, char* argv[], CliOptions& options) {
     po::options_description description("Allowed options");
     DescribeOptions(description, options);
+    po::options_description models("Implant models");
+    std::vector<std::string> texts;
+    DescribeModels(models, texts);
+    po::options_description all;
+    all.add(description).add(models);
     try {
         po::variables_map vm;
-        po::store(po::parse_command_line(argc, argv, description), vm);
+        po::store(po::parse_command_line(argc, argv, all), vm);
         if (vm.count("help")) {
-            // Before notify: help needs no input file and leaves the options untouched.
-            std::cout << description << "\n";
+            // Before notify: help needs no input file and leaves the options untouched. The
+            // first group is printed on its own, so that its layout is the models' none.
+            std::cout << description << "\n" << models << "\n";
             return 1;
         }
         po::notify(vm);
+        if (!TakeModels(vm, texts, options)) {
+            return -1;
+        }
     } catch (const po::error& e) {
         std::cerr << e.what();
         return -1;
@@ -124,6 +174,11 @@ int cliMain(int argc, char* argv[]) {
     const cihear::Applied applied = cihear::ApplyCompatible(options);
     for (const cihear::Message& warning : applied.warnings) {
         std::cerr << "WARNING: " << warning.text << std::endl;
+    }
+    // The implant models' values are checked strictly: one that cannot be taken is an error.
+    if (!applied.ok()) {
+        std::cerr << "error: " << applied.errors.front().text << std::endl;
+        return -1;
     }
     try {
         return RunSimulation(options, applied.settings);

@@ -28,8 +28,10 @@ void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
                         double* state);
 
 // Current spread, in place: channel i becomes the sum over the sources s = 0, 1, ... of
-// source_s[j] * w[|s - i|], accumulated from 0 in ascending s.
-void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length);
+// source_s[j] * w[d], d = |s - i| or, with positions, |positions[s] - positions[i]| (the
+// channels' electrodes when some are switched off), accumulated from 0 in ascending s.
+void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length,
+                 const uint32_t* positions = nullptr);
 
 // Pulse train on the strict local maxima of x[250 .. length-251]: each pulse is 1 over the
 // number of maxima within 250 samples on either side of it; every other p[n] is 0.

@@ -467,7 +467,7 @@ const uint32_t mixBlock = 64;
 }  // namespace
 
 CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels, uint32_t count,
-                                       uint32_t length) {
+                                       uint32_t length, const uint32_t* positions) {
     // The working rows on the stack for every channel count the parameters allow, so that a
     // stream's block allocates nothing.
     const uint32_t onStack = 64;
@@ -505,7 +505,7 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
             for (; j + firBlock <= m; j += firBlock) {
                 Vec acc[firVectors] = {};
                 for (uint32_t s = 0; s < count; s++) {
-                    const double weight = w[s > i ? s - i : i - s];
+                    const double weight = w[kernel_sizes::Distance(positions, i, s)];
                     const double* src = sources + s * mixBlock + j;
 #pragma GCC unroll 8
                     for (uint32_t v = 0; v < firVectors; v++) {
@@ -522,7 +522,7 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
             for (; j < m; j++) {
                 double acc = 0.0;
                 for (uint32_t s = 0; s < count; s++) {
-                    acc = acc + sources[s * mixBlock + j] * w[s > i ? s - i : i - s];
+                    acc = acc + sources[s * mixBlock + j] * w[kernel_sizes::Distance(positions, i, s)];
                 }
                 y[j] = acc;
             }

@@ -26,6 +26,16 @@ constexpr uint32_t kTaps = 100;
 constexpr uint32_t kPulseHalfWindow = 250;
 }  // namespace kernel_sizes
 
+namespace kernel_sizes {
+// The distance between channels i and s of a current spread: |s - i|, or the distance between
+// their electrodes' positions when given.
+inline uint32_t Distance(const uint32_t* positions, uint32_t i, uint32_t s) {
+    const uint32_t a = positions ? positions[i] : i;
+    const uint32_t b = positions ? positions[s] : s;
+    return a > b ? a - b : b - a;
+}
+}  // namespace kernel_sizes
+
 namespace reference_kernels {
 #include "dsp/KernelSignatures.h"
 }  // namespace reference_kernels

@@ -94,7 +94,8 @@ void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
     }
 }
 
-void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length) {
+void MixChannels(const double* w, double* const* channels, uint32_t count,
+                                       uint32_t length, const uint32_t* positions) {
     // One sample of every channel at a time: its sources are kept aside while the channels'
     // samples are overwritten with their sums.
     // The sources on the stack for every channel count the parameters allow (no allocation).
@@ -108,7 +109,7 @@ void MixChannels(const double* w, double* const* channels, uint32_t count, uint3
         for (uint32_t i = 0; i < count; i++) {
             double y = 0.0;
             for (uint32_t s = 0; s < count; s++) {
-                y = y + column[s] * w[s > i ? s - i : i - s];
+                y = y + column[s] * w[kernel_sizes::Distance(positions, i, s)];
             }
             channels[i][j] = y;
         }

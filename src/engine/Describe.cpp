@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/Engine.h"
-#include "params/Parameters.h"
+#include "params/Models.h"
 #include "stages/Plan.h"
 
 namespace {
@@ -151,6 +151,10 @@ cihear::Design DescribePlan(const stages::Plan& plan) {
     }
     d.interactionWeights = plan.weights;
     d.interactionFactor = plan.interactionFactor;
+    d.electrodeCount = plan.electrodeCount;
+    d.electrodes = plan.electrodes;
+    d.off = params::OffElectrodes(plan.settings);
+    d.tones = plan.tones;
     return d;
 }
 
@@ -159,8 +163,7 @@ cihear::Design DescribePlan(const stages::Plan& plan) {
 namespace cihear {
 
 Design Describe(const Settings& settings) {
-    std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
-    return engine::DescribePlan(stages::MakePlan(*parameters, kOutputRate));
+    return engine::DescribePlan(stages::MakePlan(engine::Effective(settings), kOutputRate));
 }
 
 }  // namespace cihear

@@ -1,12 +1,15 @@
 // Effective settings: the command line's compatible setup and the library's strict one.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
 
 #include "engine/Engine.h"
+#include "params/Models.h"
 #include "params/ParameterRules.h"
 #include "params/Parameters.h"
 #include "params/SettingsFields.h"
+#include "params/ValueText.h"
 
 namespace engine {
 
@@ -27,7 +30,7 @@ void Set(ParameterBool* p, bool v) {
 template <class S, class F>
 void Pair(Parameters& p, S& s, F f) {
 #define CIHEAR_PAIR_MEMBER(name, ...) f(p.name, s.name);
-    CIHEAR_PARAMETERS(CIHEAR_PAIR_MEMBER)
+    CIHEAR_STRATEGY_PARAMETERS(CIHEAR_PAIR_MEMBER)
 #undef CIHEAR_PAIR_MEMBER
 }
 
@@ -42,10 +45,21 @@ Parameters* MakeParameters(const cihear::Settings& settings) {
 }
 
 cihear::Settings ReadParameters(const Parameters& parameters) {
-    cihear::Settings s;
-    Pair(const_cast<Parameters&>(parameters), s,
-         [](auto* member, auto& field) { field = member->GetValue(); });
-    return s;
+    return parameters.GetSettings();
+}
+
+cihear::Settings Effective(const cihear::Settings& settings) {
+    // The rules give what the parameter set's setters give (ParameterRulesTest); a choice out of
+    // its range keeps its default there.
+    cihear::Settings e = params::Resolve(settings);
+    if (!params::EdgesRefusal(e).empty()) {
+        e.band_edges.clear();
+        e.map = params::kNoMap;
+    }
+    if (!params::OffRefusal(e).empty()) {
+        e.off.clear();
+    }
+    return e;
 }
 
 }  // namespace engine
@@ -54,49 +68,7 @@ namespace cihear {
 
 namespace {
 
-std::string Number(double v) {
-    std::ostringstream text;
-    text.precision(12);
-    text << v;
-    return text.str();
-}
-
-std::string Range(const ParameterInfo& info) {
-    std::string text = info.kind == ValueKind::kSwitch
-                           ? "0 (off) or 1 (on)"
-                           : Number(info.min) + " to " + Number(info.max);
-    if (*info.bound) {
-        text += ", " + std::string(info.bound);
-    }
-    if (*info.unit) {
-        text += " (" + std::string(info.unit) + ")";
-    }
-    return text;
-}
-
-// Why v cannot be the value of `info` (empty when it can), judged by the fixed bounds.
-std::string Refusal(const ParameterInfo& info, double v) {
-    if (!std::isfinite(v)) {
-        return "is not a finite number";
-    }
-    if (info.kind != ValueKind::kReal && v != std::floor(v)) {
-        return info.kind == ValueKind::kSwitch ? "is not 0 or 1" : "is not a whole number";
-    }
-    if (v < info.min || v > info.max) {
-        return "is out of range";
-    }
-    return "";
-}
-
-void Store(double v, double& field) {
-    field = v;
-}
-void Store(double v, unsigned& field) {
-    field = static_cast<unsigned>(v);
-}
-void Store(double v, bool& field) {
-    field = v != 0.0;
-}
+using params::Number;
 
 // The command line caps both counts at the implant's channel count before setting anything.
 void CapAtImplantChannels(Settings& s, std::vector<Message>& warnings) {
@@ -113,25 +85,14 @@ void CapAtImplantChannels(Settings& s, std::vector<Message>& warnings) {
 
 }  // namespace
 
-double GetValue(const Settings& settings, const ParameterInfo& info) {
-    double value = 0;
-    ForEachSetting(settings, [&](const ParameterInfo& i, const auto& field) {
-        if (&i == &info) {
-            value = static_cast<double>(field);
-        }
-    });
-    return value;
-}
-
 namespace {
 
 // Takes each value that its parameter accepts into `requested`, and records an error for every
 // other one.
-void TakeStrict(const std::vector<std::pair<std::string, double>>& values, Settings& requested,
+void TakeStrict(const std::vector<std::pair<std::string, Value>>& values, Settings& requested,
                 std::vector<Message>& errors) {
     for (const auto& value : values) {
         const std::string& name = value.first;
-        const double v = value.second;
         const ParameterInfo* info = FindParameter(name);
         if (!info) {
             std::string known;
@@ -142,17 +103,12 @@ void TakeStrict(const std::vector<std::pair<std::string, double>>& values, Setti
                 {name, "unknown parameter '" + name + "'; the parameters are " + known});
             continue;
         }
-        const std::string why = Refusal(*info, v);
+        const std::string why = params::Refusal(*info, value.second);
         if (!why.empty()) {
-            errors.push_back(
-                {name, name + " = " + Number(v) + " " + why + "; accepted: " + Range(*info)});
+            errors.push_back({name, why});
             continue;
         }
-        ForEachSetting(requested, [&](const ParameterInfo& i, auto& field) {
-            if (&i == info) {
-                Store(v, field);
-            }
-        });
+        params::Store(*info, value.second, requested);
     }
 }
 
@@ -205,9 +161,19 @@ Applied Apply(const Settings& requested, Policy policy) {
     }
     Settings s = requested;
     CapAtImplantChannels(s, applied.warnings);
+    // The strategy's effective values alone, then with the models' consequences.
+    Settings strategy = s;
+    params::ClearModels(strategy);
+    Settings base = params::Resolve(strategy);
     applied.settings = params::Resolve(s);
     if (policy == Policy::kStrict) {
-        WarnStrict(requested, applied.settings, applied.warnings);
+        WarnStrict(requested, base, applied.warnings);
+        applied.settings.n_on = std::min(applied.settings.n_on, base.n_on);
+    }
+    // The models' values are checked in either policy.
+    params::CheckModels(requested, base, applied.settings, applied.errors, applied.warnings);
+    if (!applied.ok()) {
+        applied.settings = requested;
     }
     return applied;
 }
@@ -218,7 +184,7 @@ Applied ApplyCompatible(const Settings& requested) {
     return Apply(requested, Policy::kCompatible);
 }
 
-Applied ApplyStrict(const std::vector<std::pair<std::string, double>>& values) {
+Applied ApplyStrict(const std::vector<std::pair<std::string, Value>>& values) {
     Applied applied;
     Settings requested;
     TakeStrict(values, requested, applied.errors);

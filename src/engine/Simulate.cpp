@@ -123,7 +123,7 @@ cihear::Result SimulateLive(const BlockSimulation::Loader& load, const cihear::S
     stream.Flush(result.output.data() + length);
     if (options.inspect) {
         result.inspection.design = cihear::Describe(settings);
-        result.inspection.channels = settings.n_inserted_ch;
+        result.inspection.channels = result.inspection.design.bands.size();
     }
     return result;
 }
@@ -135,19 +135,20 @@ cihear::Result SimulateLoading(uint64_t length, const BlockSimulation::Loader& l
         return SimulateLive(load, settings, options);
     }
     cihear::Result result;
-    std::unique_ptr<Parameters> parameters(MakeParameters(settings));
     RandomState random = options.seed ? SeededRandomState(*options.seed) : RandomState();
+    const cihear::Settings effective = Effective(settings);
 
     SelectionRecord record;
     cihear::Inspection& inspection = result.inspection;
     if (options.inspect) {
-        inspection.design = DescribePlan(stages::MakePlan(*parameters, cihear::kOutputRate));
-        inspection.channels = parameters->n_inserted_ch->GetValue();
+        inspection.design = DescribePlan(stages::MakePlan(effective, cihear::kOutputRate));
+        inspection.channels = inspection.design.bands.size();
     }
 
     // The simulation in blocks of time: memory bounded by the input and the output.
     BlockSimulation blocks;
-    blocks.parameters = parameters.get();
+    blocks.settings = &effective;
+    blocks.seed = options.seed;
     blocks.sampleRate = cihear::kOutputRate;
     blocks.random = &random;
     blocks.threads = parallel::DefaultThreadCount();

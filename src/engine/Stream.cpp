@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/Engine.h"
-#include "params/Parameters.h"
 #include "stages/Plan.h"
 #include "stages/StreamCore.h"
 
@@ -18,8 +17,7 @@ public:
           core(MakeStreamPlan(requested), options.seed, options.inputGain, options.outputGain) {}
 
     static stages::Plan MakeStreamPlan(const Settings& settings) {
-        std::unique_ptr<Parameters> parameters(engine::MakeParameters(settings));
-        return stages::MakePlan(*parameters, kOutputRate);
+        return stages::MakePlan(engine::Effective(settings), kOutputRate);
     }
 
     StreamOptions options;

@@ -3,6 +3,7 @@
 #include <string>
 #include <type_traits>
 
+#include "params/Models.h"
 #include "params/SettingsFields.h"
 
 namespace params {
@@ -84,6 +85,7 @@ Settings Resolve(const Settings& requested) {
             RaiseFmaxTo(field, e);
         }
     });
+    ResolveModels(e);
     return e;
 }
 

@@ -11,7 +11,7 @@ namespace {
 template <class F, class... P>
 void ForEachMember(F f, P&... objects) {
 #define CIHEAR_EACH_MEMBER(name, ...) f(objects.name...);
-    CIHEAR_PARAMETERS(CIHEAR_EACH_MEMBER)
+    CIHEAR_STRATEGY_PARAMETERS(CIHEAR_EACH_MEMBER)
 #undef CIHEAR_EACH_MEMBER
 }
 
@@ -58,4 +58,12 @@ Parameters& Parameters::operator=(const Parameters& other) {
 
 Parameters::~Parameters() {
     ForEachMember([](auto* member) { delete member; }, *this);
+}
+
+cihear::Settings Parameters::GetSettings() const {
+    cihear::Settings s;
+#define CIHEAR_READ_MEMBER(name, ...) s.name = name->GetValue();
+    CIHEAR_STRATEGY_PARAMETERS(CIHEAR_READ_MEMBER)
+#undef CIHEAR_READ_MEMBER
+    return s;
 }

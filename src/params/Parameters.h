@@ -1,12 +1,13 @@
 #pragma once
 
-#include <cihear/parameter_list.h>
+#include <cihear/cihear.h>
 
 #include <cstddef>
 
 #include "params/Parameter.h"
 
-// Every simulation parameter of one run. The object owns its thirteen members; each member
+// The coding strategy's thirteen parameters of one run (the implant models' parameters reach
+// the plan through cihear::Settings alone). The object owns its members; each member
 // points back to the object that holds it, which is how the constrained members reach their
 // siblings. The declaration order below is the order of construction, copying, re-pointing and
 // of setting the members from the command line; the constraints depend on it.
@@ -16,6 +17,9 @@ public:
     Parameters(const Parameters& other);
     Parameters& operator=(const Parameters& other);
     ~Parameters();
+
+    // The members' values as settings (the models' parameters at their defaults).
+    cihear::Settings GetSettings() const;
 
     ParameterDouble* rate = nullptr;
     ParameterFmin* f_min = nullptr;

@@ -2,47 +2,58 @@
 
 #include <cmath>
 
+#include "params/BandEdges.h"
+#include "params/Models.h"
 #include "params/Parameters.h"
 
 void CalculateBandLayout(double fLow, double fHigh, int n, double* lowFreq, double* highFreq,
                          double* centerFreq, double* bandwidth) {
-    const double a = std::log(fLow);
-    const double step = (std::log(fHigh) - a) / n;
+    const std::vector<double> e =
+        params::LayoutEdges(params::kLog, fLow, fHigh, static_cast<uint32_t>(n));
     for (int i = 0; i < n; i++) {
-        lowFreq[i] = std::exp(i * step + a);
-        highFreq[i] = std::exp((i + 1) * step + a);
+        lowFreq[i] = e[i];
+        highFreq[i] = e[i + 1];
         bandwidth[i] = highFreq[i] - lowFreq[i];
         centerFreq[i] = 0.5 * (lowFreq[i] + highFreq[i]);
     }
 }
 
-double ImplantLowFrequency(const Parameters* parameters) {
-    return parameters->eas->GetValue() ? parameters->cutoff_freq->GetValue()
-                                       : parameters->f_min->GetValue();
+double ImplantLowFrequency(const cihear::Settings& s) {
+    return s.eas ? s.cutoff_freq : s.f_min;
 }
 
-void SynthesisRange(const Parameters* parameters, double* fLow, double* fHigh) {
-    if (parameters->freq_shift->GetValue()) {
-        const double n = parameters->n_inserted_ch->GetValue();
-        const double x =
-            n * (parameters->length_ci->GetValue() / parameters->n_chan_ci->GetValue());
+double ImplantLowFrequency(const Parameters* parameters) {
+    return ImplantLowFrequency(parameters->GetSettings());
+}
+
+void SynthesisRange(const cihear::Settings& s, double* fLow, double* fHigh) {
+    if (s.freq_shift) {
+        const double n = s.n_inserted_ch;
+        const double x = n * (s.length_ci / s.n_chan_ci);
         *fLow = std::exp(9.21 - x * 0.13);
         *fHigh = 9900.0;
     } else {
-        *fLow = ImplantLowFrequency(parameters);
-        *fHigh = parameters->f_max->GetValue();
+        *fLow = ImplantLowFrequency(s);
+        *fHigh = s.f_max;
     }
 }
 
-double InteractionFactor(const Parameters* parameters) {
-    const uint32_t n = parameters->n_inserted_ch->GetValue();
+void SynthesisRange(const Parameters* parameters, double* fLow, double* fHigh) {
+    SynthesisRange(parameters->GetSettings(), fLow, fHigh);
+}
+
+double InteractionFactor(const cihear::Settings& s) {
+    const uint32_t n = s.n_inserted_ch;
     if (n > 1) {
-        const double d = parameters->length_ci->GetValue() / (n - 1);
-        return std::exp(-d / parameters->interact_decay->GetValue());
+        const double d = s.length_ci / (n - 1);
+        return std::exp(-d / s.interact_decay);
     }
     return 0.001;
 }
 
+double InteractionFactor(const Parameters* parameters) {
+    return InteractionFactor(parameters->GetSettings());
+}
 std::vector<double> InteractionWeights(double factor, uint32_t n) {
     std::vector<double> w(n);
     if (n > 0) {

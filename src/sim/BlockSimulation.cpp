@@ -200,7 +200,8 @@ void Offline::Analyse(const double* x) {
         });
         const uint32_t parts = Parts(m);
         Loop(parts, [&](uint32_t k) { Spread(m, parts, k); });
-        Loop(n, [&](uint32_t i) {
+        // The pulse trains' energies set their gains (a tone has none).
+        Loop(plan.sine ? 0 : n, [&](uint32_t i) {
             pulses[i].Push(e[i], m);
             const uint64_t from = pulses[i].Next();
             const uint64_t upto = pulses[i].Ready();
@@ -208,8 +209,9 @@ void Offline::Analyse(const double* x) {
             pulseEnergy[i] = stages::AddSquares(pulseEnergy[i], rows.Pulses(i), upto - from);
         });
     }
-    noise.Draw(UINT64_MAX);        // what the loops left
-    *run.random = noise.Start(n);  // after every channel's draws, as the synthesizer leaves it
+    noise.Draw(UINT64_MAX);  // what the loops left
+    // After every channel's draws, as the synthesizer leaves it.
+    *run.random = noise.Start(plan.sine ? 0 : n);
 }
 
 // ---- Pass 2: the envelopes again, the synthesis ---------------------------------------------
@@ -217,8 +219,10 @@ std::vector<double> Offline::Synthesise() {
     std::vector<double> gains(n);
     std::vector<RandomState> starts;
     for (uint32_t i = 0; i < n; i++) {
-        gains[i] = stages::Carriers::PulseGain(noise.Energy(i), pulseEnergy[i]);
-        starts.push_back(noise.Start(i));
+        if (!plan.sine) {
+            gains[i] = stages::Carriers::PulseGain(noise.Energy(i), pulseEnergy[i]);
+            starts.push_back(noise.Start(i));
+        }
         pulses[i].Reset();
     }
     // The output's pages are provided by every thread at once, before its zeros are written.
@@ -238,7 +242,7 @@ std::vector<double> Offline::Synthesise() {
         run.envelopes->assign(static_cast<size_t>(L) * n, 0.0);
     }
     stages::Smoothing after(plan);
-    stages::Carriers carriers(plan, starts, gains, rows.room);
+    stages::Carriers carriers(plan, starts, gains, rows.room, run.seed);
     stages::BandFilter bands(plan, rows.room);
     double* const* e = rows.envelope.data();
     for (uint64_t b0 = 0; b0 < L; b0 += B) {
@@ -334,13 +338,16 @@ std::vector<double> BlockSimulation::Run(std::unique_ptr<Signal>& input) {
 }
 
 std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) {
-    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    const stages::Plan plan = settings ? stages::MakePlan(*settings, sampleRate)
+                                       : stages::MakePlan(*parameters, sampleRate);
+    // A tone carrier draws no noise.
+    const uint32_t noisy = plan.sine ? 0 : plan.channels;
     std::unique_ptr<parallel::Team> own;
     if (!this->team) {
         own = std::make_unique<parallel::Team>(threads);
     }
     parallel::Team& team = this->team ? *this->team : *own;
-    block::NoiseChain noise(*random, plan.channels, expected);
+    block::NoiseChain noise(*random, noisy, expected);
     std::unique_ptr<Signal> input;
     DrawingLoop(team, noise, 1, [&](uint32_t) { input = load(); });
     if (!input) {
@@ -351,8 +358,7 @@ std::vector<double> BlockSimulation::Run(uint64_t expected, const Loader& load) 
         return {};
     }
     if (L != expected) {
-        noise =
-            block::NoiseChain(*random, plan.channels, L);  // drawn again for the length there is
+        noise = block::NoiseChain(*random, noisy, L);  // drawn again for the length there is
     }
     Offline offline(*this, plan, team, noise, L);
     offline.Analyse(input->GetSamples());

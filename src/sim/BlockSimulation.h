@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cihear/cihear.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace parallel {
@@ -27,6 +30,10 @@ struct SelectionRecord;
 // Simulator::Run gives, for every block size and thread count.
 struct BlockSimulation {
     Parameters* parameters = nullptr;  // borrowed
+    // The effective settings, borrowed, when given instead of parameters (which hold the coding
+    // strategy's alone), and the seed of the sine carrier's phases.
+    const cihear::Settings* settings = nullptr;
+    std::optional<int64_t> seed;
     uint32_t sampleRate = 20000;
     RandomState* random = nullptr;  // the noise continues this sequence (borrowed)
     unsigned threads = 1;

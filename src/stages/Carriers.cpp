@@ -25,16 +25,27 @@ Carriers::Carriers(const Plan& plan, const std::optional<int64_t>& seed, uint32_
         channels[i].state = channels[i].start;
         channels[i].noise.assign(maxBlock, 0.0);
     }
+    MakeTones(seed);
 }
 
 Carriers::Carriers(const Plan& plan, const std::vector<RandomState>& starts,
-                   const std::vector<double>& gains, uint32_t maxBlock)
+                   const std::vector<double>& gains, uint32_t maxBlock,
+                   const std::optional<int64_t>& seed)
     : plan(plan), running(false), channels(plan.channels) {
-    for (uint32_t i = 0; i < plan.channels; i++) {
+    for (uint32_t i = 0; i < plan.channels && !plan.sine; i++) {
         channels[i].start = starts[i];
         channels[i].state = starts[i];
         channels[i].gain = gains[i];
         channels[i].noise.assign(maxBlock, 0.0);  // stays 0 when not drawn
+    }
+    MakeTones(seed);
+}
+
+void Carriers::MakeTones(const std::optional<int64_t>& seed) {
+    for (uint32_t i = 0; i < plan.channels && plan.sine; i++) {
+        channels[i].tone =
+            Tone(plan.tones[i], plan.sampleRate, plan.zeroPhase ? 0.0 : StartPhase(seed, i));
+        channels[i].noise.clear();
     }
 }
 
@@ -43,11 +54,16 @@ void Carriers::Reset() {
         c.state = c.start;
         c.noiseEnergy = 0.0;
         c.pulseEnergy = 0.0;
+        c.tone.Reset();
     }
 }
 
 void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, double* modulated) {
     Channel& c = channels[i];
+    if (plan.sine) {
+        c.tone.Modulate(env, k, modulated);
+        return;
+    }
     double* nz = c.noise.data();
     if (!running) {
         if (plan.synchronization != 1.0) {

@@ -15,6 +15,10 @@
 // ratio settles to the offline gain of a long recording, needs no memory, and does not pump
 // with the material; the first frames of a stream carry the unsettled ratio of few pulses.
 // Delay: none (the pulse train's look-ahead belongs to PulseStream).
+//
+// With carrier sine the carrier of channel i is its tone instead (Tone.h), the same offline and
+// in a stream (its start phase from the seed and the channel alone); no noise is drawn and the
+// pulse trains are not heard.
 
 #include <cmath>
 #include <cstdint>
@@ -23,6 +27,7 @@
 
 #include "dsp/gasdev.h"
 #include "stages/Plan.h"
+#include "stages/Tone.h"
 
 namespace stages {
 
@@ -47,7 +52,8 @@ public:
     // part, noise * (1 - 1), is a zero whatever the noise, and a zero plus the pulse (never
     // negative) is the pulse, bit for bit.
     Carriers(const Plan& plan, const std::vector<RandomState>& starts,
-             const std::vector<double>& gains, uint32_t maxBlock);
+             const std::vector<double>& gains, uint32_t maxBlock,
+             const std::optional<int64_t>& seed = std::nullopt);
 
     // The gain of a pulse train: sqrt(E_noise / E_pulse), or 0 for a train without pulses
     // (whose infinite gain would multiply zeros).
@@ -71,7 +77,9 @@ private:
         double pulseEnergy = 0.0;
         double gain = 0.0;  // offline: fixed
         std::vector<double> noise;
+        Tone tone;  // carrier sine
     };
+    void MakeTones(const std::optional<int64_t>& seed);
     const Plan& plan;
     bool running;  // the stream's gains
     std::vector<Channel> channels;

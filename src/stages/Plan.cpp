@@ -1,11 +1,14 @@
 #include "stages/Plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "dsp/FilterFIR.h"
 #include "dsp/FilterIIR.h"
 #include "dsp/RectLP_IIR_Detector.h"
+#include "params/BandEdges.h"
+#include "params/Models.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 
@@ -24,33 +27,45 @@ Taps Coefficients(const FilterFIR& f) {
     return taps;
 }
 
-Bands Layout(double fLow, double fHigh, uint32_t n) {
+Bands FromEdges(const std::vector<double>& edges) {
     Bands b;
-    b.low.resize(n);
-    b.high.resize(n);
-    b.center.resize(n);
-    b.width.resize(n);
-    CalculateBandLayout(fLow, fHigh, static_cast<int>(n), b.low.data(), b.high.data(),
-                        b.center.data(), b.width.data());
+    for (size_t i = 0; i + 1 < edges.size(); i++) {
+        b.low.push_back(edges[i]);
+        b.high.push_back(edges[i + 1]);
+        b.width.push_back(edges[i + 1] - edges[i]);
+        b.center.push_back(0.5 * (edges[i] + edges[i + 1]));
+    }
     return b;
 }
 
-cihear::Settings Read(const Parameters& p) {
-    cihear::Settings s;
-    s.rate = p.rate->GetValue();
-    s.f_min = p.f_min->GetValue();
-    s.f_max = p.f_max->GetValue();
-    s.length_ci = p.length_ci->GetValue();
-    s.n_chan_ci = p.n_chan_ci->GetValue();
-    s.n_inserted_ch = p.n_inserted_ch->GetValue();
-    s.n_on = p.n_on->GetValue();
-    s.interact_decay = p.interact_decay->GetValue();
-    s.envelope_detection = p.envelope_detection->GetValue();
-    s.synchronization = p.synchronization->GetValue();
-    s.eas = p.eas->GetValue();
-    s.cutoff_freq = p.cutoff_freq->GetValue();
-    s.freq_shift = p.freq_shift->GetValue();
-    return s;
+// The analysis bands of the m active electrodes: the edges given (reallocated when some
+// electrodes are off), or the layout over the implant's range.
+Bands AnalysisBands(const cihear::Settings& s, uint32_t m) {
+    if (!s.band_edges.empty()) {
+        return FromEdges(params::Reallocate(s.band_edges, m));
+    }
+    return FromEdges(params::LayoutEdges(s.bands, ImplantLowFrequency(s), s.f_max, m));
+}
+
+// The synthesis bands: the analysis bands, or under freq_shift the bands of the electrodes'
+// places (the place range divided among all the electrodes, each active one keeping its own).
+Bands SynthesisBands(const cihear::Settings& s, const Plan& plan) {
+    if (!s.freq_shift) {
+        return plan.analysis;
+    }
+    double fLow;
+    double fHigh;
+    SynthesisRange(s, &fLow, &fHigh);
+    const Bands all =
+        FromEdges(params::LayoutEdges(params::kLog, fLow, fHigh, plan.electrodeCount));
+    Bands b;
+    for (uint32_t p : plan.positions) {
+        b.low.push_back(all.low[p]);
+        b.high.push_back(all.high[p]);
+        b.width.push_back(all.width[p]);
+        b.center.push_back(all.center[p]);
+    }
+    return b;
 }
 
 // The detectors' filters, designed by the detectors themselves.
@@ -80,37 +95,46 @@ std::unique_ptr<LP_FilterIIR> AcousticLowPass(double sampleRate, double cutoff) 
     return std::make_unique<LP_FilterIIR>(2, sampleRate, cutoff);
 }
 
-Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
+Plan MakePlan(const cihear::Settings& s, uint32_t sampleRate) {
     Plan plan;
-    plan.settings = Read(parameters);
+    plan.settings = s;
     plan.sampleRate = sampleRate;
-    plan.channels = parameters.n_inserted_ch->GetValue();
-    plan.detection = parameters.envelope_detection->GetValue();
-    plan.rate = parameters.rate->GetValue();
-    plan.nOn = parameters.n_on->GetValue();
-    plan.synchronization = parameters.synchronization->GetValue();
-    plan.eas = parameters.eas->GetValue();
+    plan.electrodeCount = s.n_inserted_ch;
+    plan.electrodes = params::ActiveElectrodes(s);
+    for (uint32_t e : plan.electrodes) {
+        plan.positions.push_back(e - 1);
+    }
+    plan.channels = static_cast<uint32_t>(plan.electrodes.size());
+    plan.detection = s.envelope_detection;
+    plan.rate = s.rate;
+    plan.nOn = s.n_on;
+    plan.synchronization = s.synchronization;
+    plan.eas = s.eas;
+    plan.sine = s.carrier == params::kSine;
+    plan.zeroPhase = s.sine_phase == params::kZeroPhase;
     const double fs = static_cast<double>(sampleRate);
 
-    plan.analysis =
-        Layout(ImplantLowFrequency(&parameters), parameters.f_max->GetValue(), plan.channels);
-    double fLow;
-    double fHigh;
-    SynthesisRange(&parameters, &fLow, &fHigh);
-    plan.synthesis = Layout(fLow, fHigh, plan.channels);
+    plan.analysis = AnalysisBands(s, plan.channels);
+    plan.synthesis = SynthesisBands(s, plan);
     DesignDetection(plan);
     plan.smoothing = Coefficients(*SmoothingFilter(fs, plan.rate));
     for (uint32_t i = 0; i < plan.channels; i++) {
         plan.synthesisTaps.push_back(Coefficients(
             FilterHilbertSin(plan.synthesis.width[i], plan.synthesis.center[i], sampleRate)));
+        if (plan.sine) {
+            plan.tones.push_back(std::sqrt(plan.synthesis.low[i] * plan.synthesis.high[i]));
+        }
     }
     if (plan.eas) {
-        plan.acousticLowPass =
-            Coefficients(*AcousticLowPass(fs, parameters.cutoff_freq->GetValue()));
+        plan.acousticLowPass = Coefficients(*AcousticLowPass(fs, s.cutoff_freq));
     }
-    plan.interactionFactor = InteractionFactor(&parameters);
-    plan.weights = InteractionWeights(plan.interactionFactor, plan.channels);
+    plan.interactionFactor = InteractionFactor(s);
+    plan.weights = InteractionWeights(plan.interactionFactor, plan.electrodeCount);
     return plan;
+}
+
+Plan MakePlan(const Parameters& parameters, uint32_t sampleRate) {
+    return MakePlan(parameters.GetSettings(), sampleRate);
 }
 
 }  // namespace stages

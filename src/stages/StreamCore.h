@@ -37,9 +37,9 @@ public:
     // A pulse at j is known once the envelope is known to j + 251 (PulseStream).
     static constexpr uint32_t kPulseLatency = block::halfWindow + 1;
     // The output's lag behind the offline simulation under a plan: kPulseLatency, or 0 at
-    // synchronization 0 (no pulses heard, none waited for).
+    // synchronization 0 and with carrier sine (no pulses heard, none waited for).
     static uint32_t LatencyOf(const Plan& plan) {
-        return plan.synchronization == 0.0 ? 0 : kPulseLatency;
+        return plan.synchronization == 0.0 || plan.sine ? 0 : kPulseLatency;
     }
 
     StreamCore(const Plan& plan, const std::optional<int64_t>& seed, double inputGain,

@@ -43,10 +43,11 @@ TEST(ParameterRulesTest, AgreeWithTheConstrainedSetters) {
     std::mt19937 random(2024);
     for (int trial = 0; trial < 20000; ++trial) {
         cihear::Settings requested;
-        ForEachSetting(requested, [&random](const cihear::ParameterInfo& info, auto& field) {
-            const auto values = Candidates<std::decay_t<decltype(field)>>(info);
-            field = values[random() % values.size()];
-        });
+        ForEachStrategySetting(
+            requested, [&random](const cihear::ParameterInfo& info, auto& field) {
+                const auto values = Candidates<std::decay_t<decltype(field)>>(info);
+                field = values[random() % values.size()];
+            });
         const cihear::Settings resolved = params::Resolve(requested);
         const cihear::Settings expected = ThroughTheSetters(requested);
         ForEachSettingPair(

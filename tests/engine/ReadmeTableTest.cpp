@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "params/ValueKinds.h"
+
 namespace {
 
 std::vector<std::string> Cells(const std::string& row) {
@@ -51,7 +53,21 @@ TEST(ReadmeTableTest, EveryParameterRowMatchesTheTable) {
         }
         ASSERT_NE(found, nullptr) << "no README row for " << option;
         const std::vector<std::string> cells = Cells(*found);
-        EXPECT_EQ(cells[4], Number(info.defaultValue)) << info.name;
+        if (info.kind == cihear::ValueKind::kChoice) {
+            const std::vector<std::string> names = params::ChoiceNames(info);
+            std::string all;
+            for (const std::string& name : names) {
+                all += (all.empty() ? "" : ", ") + name;
+            }
+            EXPECT_EQ(cells[4], names.at(static_cast<size_t>(info.defaultValue))) << info.name;
+            EXPECT_EQ(cells[5], all) << info.name;
+            continue;
+        }
+        if (info.kind == cihear::ValueKind::kList) {
+            EXPECT_EQ(cells[4], "none") << info.name;
+        } else {
+            EXPECT_EQ(cells[4], Number(info.defaultValue)) << info.name;
+        }
         if (info.kind == cihear::ValueKind::kSwitch) {
             EXPECT_EQ(cells[5], "–") << info.name;
         } else if (info.kind == cihear::ValueKind::kCount && info.max == 1) {

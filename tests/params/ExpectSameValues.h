@@ -7,6 +7,6 @@
 // Expects every member of `a` to hold the value of the same member of `b`.
 inline void ExpectSameValues(const Parameters& a, const Parameters& b) {
 #define CIHEAR_EXPECT_SAME(name, ...) EXPECT_EQ(a.name->GetValue(), b.name->GetValue()) << #name;
-    CIHEAR_PARAMETERS(CIHEAR_EXPECT_SAME)
+    CIHEAR_STRATEGY_PARAMETERS(CIHEAR_EXPECT_SAME)
 #undef CIHEAR_EXPECT_SAME
 }

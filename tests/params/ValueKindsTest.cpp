@@ -39,10 +39,18 @@ TEST(ValueKindsTest, TheListMakesFieldsAndEntriesOfEachKind) {
     EXPECT_EQ(kDemoTable[1].kind, cihear::ValueKind::kList);
     EXPECT_STREQ(kDemoTable[1].unit, "Hz");
     EXPECT_EQ(kDemoTable[2].letter, 'g');
-    // The real list holds no choices.
+    // In the real list only a choice has names, and its default and bounds are indices of them.
     for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
-        EXPECT_STREQ(info.choices, "") << info.name;
-        EXPECT_TRUE(params::ChoiceNames(info).empty()) << info.name;
+        const std::vector<std::string> names = params::ChoiceNames(info);
+        if (info.kind != cihear::ValueKind::kChoice) {
+            EXPECT_STREQ(info.choices, "") << info.name;
+            EXPECT_TRUE(names.empty()) << info.name;
+            continue;
+        }
+        ASSERT_GE(names.size(), 2u) << info.name;
+        EXPECT_EQ(info.min, 0) << info.name;
+        EXPECT_EQ(info.max, names.size() - 1.0) << info.name;
+        EXPECT_LT(info.defaultValue, names.size()) << info.name;
     }
 }
 
