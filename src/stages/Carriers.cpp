@@ -8,13 +8,8 @@
 namespace stages {
 
 RandomState ChannelRandomState(const std::optional<int64_t>& seed, uint32_t channel) {
-    // SplitMix64 of the seed (or a value no seed gives) and the channel: well-spread seeds of
-    // SeededRandomState, one per channel.
-    uint64_t z = (seed ? static_cast<uint64_t>(*seed) + 1 : 0) * 0x100000000ULL + channel;
-    z += 0x9e3779b97f4a7c15ULL;
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    z ^= z >> 31;
+    // Well-spread seeds of SeededRandomState, one per channel.
+    const uint64_t z = ChannelSeed(seed, channel, 0x9e3779b97f4a7c15ULL);
     return SeededRandomState(static_cast<int64_t>(z % (uint64_t{cihear::kMaxSeed} + 1)));
 }
 

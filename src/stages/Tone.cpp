@@ -65,14 +65,16 @@ void SinCos(double x, double* sine, double* cosine) {
     }
 }
 
-double StartPhase(const std::optional<int64_t>& seed, uint32_t channel) {
-    // SplitMix64 of the seed (or a value no seed gives) and the channel, apart from the noise's
-    // own seeds (another constant).
+uint64_t ChannelSeed(const std::optional<int64_t>& seed, uint32_t channel, uint64_t salt) {
     uint64_t z = (seed ? static_cast<uint64_t>(*seed) + 1 : 0) * 0x100000000ULL + channel;
-    z += 0x632be59bd9b4e019ULL;
+    z += salt;
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    z ^= z >> 31;
+    return z ^ (z >> 31);
+}
+
+double StartPhase(const std::optional<int64_t>& seed, uint32_t channel) {
+    const uint64_t z = ChannelSeed(seed, channel, 0x632be59bd9b4e019ULL);
     return kTwoPi * (static_cast<double>(z >> 11) * 0x1.0p-53);
 }
 

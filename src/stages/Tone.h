@@ -21,6 +21,11 @@ namespace stages {
 // operations alone.
 void SinCos(double x, double* sine, double* cosine);
 
+// A well-spread 64-bit value for a seed (none: a value no seed gives), a channel and a
+// purpose (`salt`): SplitMix64's finaliser of the three. Each channel's noise sequence and its
+// tone's phase are drawn from it, with salts of their own.
+uint64_t ChannelSeed(const std::optional<int64_t>& seed, uint32_t channel, uint64_t salt);
+
 // Channel `channel`'s start phase in [0, 2 pi) for a seed (none: a fixed default).
 double StartPhase(const std::optional<int64_t>& seed, uint32_t channel);
 
