@@ -254,7 +254,7 @@ export class Controls {
 
   // A value into its control: a number, a name, a list (an array, or its text), or the default.
   write({ info, input }, v) {
-    if (info.kind === "switch") input.checked = v !== 0;
+    if (info.kind === "switch") input.checked = (v === undefined ? info.defaultValue : v) !== 0;
     else if (info.kind === "choice") input.value = v === undefined ? info.defaultText : v;
     else if (info.kind === "list") input.value = v === undefined ? "" : Array.isArray(v) ? v.join(",") : v;
     else input.value = v === undefined ? info.defaultValue : v;

@@ -150,7 +150,10 @@ export class Pictures {
     if (event.target !== canvas || !this.result) return null;
     const box = canvas.getBoundingClientRect();
     const x = event.clientX - box.left - canvas.clientLeft;
-    return x < margin.left ? electrodeAt(this.result, event.clientY - box.top - canvas.clientTop) : null;
+    // The picture is drawn in canvas.height / ratio pixels, shown in the canvas's content box.
+    const drawn = canvas.height / (window.devicePixelRatio || 1);
+    const y = (event.clientY - box.top - canvas.clientTop) * (drawn / canvas.clientHeight);
+    return x < margin.left ? electrodeAt(this.result, y) : null;
   }
 
   electrodeClicks(toggle) {

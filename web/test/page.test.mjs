@@ -9,6 +9,7 @@ import { join, resolve } from "node:path";
 import { parseArgs } from "node:util";
 import puppeteer from "puppeteer-core";
 import { fileGroups } from "./files.mjs";
+import { modelGroups } from "./models.mjs";
 import { pageGroups } from "./pictures.mjs";
 import { serve } from "./serve.mjs";
 import { unitGroups } from "./units.mjs";
@@ -159,6 +160,13 @@ await group("the page's 16-bit output equals the executable's file", async () =>
     [wav44, { eas: 1, cutoff_freq: 1000 }],
     [wav44, { freq_shift: 1, n_inserted_ch: 8, synchronization: 0.5, rate: 900 }],
     [wav44, { n_chan_ci: 4, interact_decay: 0.5, f_min: 200, f_max: 6000, length_ci: 24 }],
+    // The implant models: a device map, tones, electrodes switched off, a layout, edges.
+    [example, { map: "nucleus22" }],
+    [example, { carrier: "sine" }],
+    [wav44, { off: "3,7" }],
+    [wav44, { map: "ab16", off: "1,16", n_on: 6, carrier: "sine", sine_phase: "zero" }],
+    [wav44, { bands: "greenwood", n_chan_ci: 8, n_inserted_ch: 8, freq_shift: 1 }],
+    [wav44, { band_edges: "250,500,1000,2000,4000,8000", synchronization: 0.5 }],
   ];
   let loaded = null;
   const problems = [];
@@ -379,6 +387,8 @@ await group("A/B switching keeps the position; a loop stays within its stretch; 
   assert.equal(rows.intruding, 0, "a line reaches into the row above");
   assert.ok(rows.lines > 1000, `${rows.lines} line pixels in the electrodogram`);
 });
+
+await modelGroups(group, page, { work, cihear: args.cihear, example, setParams, simulation, message });
 
 await fileGroups(group, page, { work, cihear: args.cihear });
 
