@@ -19,6 +19,7 @@
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 #include "sim/Simulator.h"
+#include "stages/Tone.h"
 
 namespace {
 
@@ -158,7 +159,22 @@ void Simulator_Run(benchmark::State& state) {
         static_cast<double>(state.iterations()) * kTenSeconds / kRate, benchmark::Counter::kIsRate);
 }
 
+// The tone carrier of one channel (carrier sine): ten seconds of one channel's envelope times
+// its tone, so the throughput is samples per second per channel.
+void Tone_Modulate(benchmark::State& state) {
+    const std::vector<double> envelope(kTenSeconds, 0.5);
+    std::vector<double> out(kTenSeconds);
+    stages::Tone tone(1234.5, kRate, 0.3);
+    for (auto _ : state) {
+        tone.Modulate(envelope.data(), kTenSeconds, out.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kTenSeconds);
+}
+
 BENCHMARK(FilterFIR_Run)->Unit(benchmark::kMillisecond);
+BENCHMARK(Tone_Modulate)->Unit(benchmark::kMillisecond);
 BENCHMARK(FilterIIR_Run)->Unit(benchmark::kMillisecond);
 BENCHMARK(HilbertFIR_Detector_Run)->Unit(benchmark::kMillisecond);
 BENCHMARK(RectLP_IIR_Detector_Run)->Unit(benchmark::kMillisecond);

@@ -33,7 +33,7 @@ using ConvolveKernel = void (*)(const double*, const double*, double*, uint32_t)
 using QuadratureKernel = void (*)(const double*, const double*, const double*, double*, uint32_t);
 using FilterKernel = void (*)(const double*, const double*, uint32_t, double* const*, uint32_t,
                               uint32_t);
-using MixKernel = void (*)(const double*, double* const*, uint32_t, uint32_t);
+using MixKernel = void (*)(const double*, double* const*, uint32_t, uint32_t, const uint32_t*);
 using PulseKernel = void (*)(const double*, double*, uint32_t);
 
 void Convolve(benchmark::State& state, ConvolveKernel kernel) {
@@ -90,7 +90,8 @@ void Mixing(benchmark::State& state, MixKernel kernel) {
     for (size_t d = 1; d < w.size(); d++) {
         w[d] = w[d - 1] * interaction;
     }
-    InPlace(state, [&](double* const* ch, uint32_t n) { kernel(w.data(), ch, n, kTenSeconds); });
+    InPlace(state,
+            [&](double* const* ch, uint32_t n) { kernel(w.data(), ch, n, kTenSeconds, nullptr); });
 }
 
 void Pulses(benchmark::State& state, PulseKernel kernel) {

@@ -28,9 +28,9 @@ namespace engine {
 Parameters* MakeParameters(const cihear::Settings& settings);
 // The values a parameter set holds.
 cihear::Settings ReadParameters(const Parameters& parameters);
-// What a simulation runs with for `settings`: the strategy's values as the parameter set takes
-// them (MakeParameters), the models' consequences applied (a map's edges, the channel counts),
-// and model values that cannot be taken left out (a caller may pass settings that no setup made).
+// What a simulation runs with for `settings`: the rules applied (params::Resolve: the values
+// the parameter set's setters would take, the models' consequences) and model values that cannot
+// be taken left out (a caller may pass settings that no setup made).
 cihear::Settings Effective(const cihear::Settings& settings);
 
 // Why `frames` samples at `rate` Hz cannot be converted to the internal rate (empty when they

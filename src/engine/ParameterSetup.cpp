@@ -49,16 +49,9 @@ cihear::Settings ReadParameters(const Parameters& parameters) {
 }
 
 cihear::Settings Effective(const cihear::Settings& settings) {
-    std::unique_ptr<Parameters> p(MakeParameters(settings));
-    cihear::Settings e = p->GetSettings();
-#define CIHEAR_COPY_MODEL(name, ...) e.name = settings.name;
-    CIHEAR_MODEL_PARAMETERS(CIHEAR_COPY_MODEL)
-#undef CIHEAR_COPY_MODEL
-    const cihear::Settings defaults;
-    e.bands = e.bands <= params::kErb ? e.bands : defaults.bands;
-    e.map = e.map <= params::kMedel12 ? e.map : defaults.map;
-    e.carrier = e.carrier <= params::kSine ? e.carrier : defaults.carrier;
-    params::ResolveModels(e);
+    // The rules give what the parameter set's setters give (ParameterRulesTest); a choice out of
+    // its range keeps its default there.
+    cihear::Settings e = params::Resolve(settings);
     if (!params::EdgesRefusal(e).empty()) {
         e.band_edges.clear();
         e.map = params::kNoMap;

@@ -219,7 +219,8 @@ void CheckModels(const Settings& requested, const Settings& base, const Settings
         warnings.push_back(
             {"n_on", effective.off.empty()
                          ? "n_on changed to n_inserted_ch = " + Count(effective.n_inserted_ch)
-                         : "n_on changed to the " + Count(effective.n_on) + " active electrodes (" +
+                         : "n_on changed to the " + Count(effective.n_on) + " active electrode" +
+                               (effective.n_on == 1 ? "" : "s") + " (" +
                                Count(effective.off.size()) + " switched off)"});
     }
     if (effective.carrier == kSine && requested.synchronization != Settings().synchronization) {

@@ -169,9 +169,10 @@ Value GetParameter(const Settings& settings, const ParameterInfo& info) {
         using T = std::decay_t<decltype(field)>;
         if constexpr (std::is_same_v<T, std::vector<double>>) {
             value = Value(field);
-        } else if (info.kind == ValueKind::kChoice) {
-            value = Value(params::ChoiceNames(info).at(static_cast<size_t>(field)));
-        } else {
+        } else if (info.kind == ValueKind::kChoice &&
+                   static_cast<size_t>(field) < params::ChoiceNames(info).size()) {
+            value = Value(params::ChoiceNames(info)[static_cast<size_t>(field)]);
+        } else {  // a number, or a choice's index that names none (settings no setup made)
             value = Value(static_cast<double>(field));
         }
     });

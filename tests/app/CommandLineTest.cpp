@@ -1,5 +1,8 @@
+#include <cihear/cihear.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,63 @@ TEST(CommandLineWarningTest, OnlyInsertedChannelsAboveTheImplantsChannels) {
 TEST(CommandLineWarningTest, NOnIsComparedWithTheImplantsChannelsOnly) {
     const ProgramRun run = RunHere({"-i", "missing.wav", "--n_inserted_ch", "4", "--n_on", "10"});
     EXPECT_EQ(run.err.find("WARNING"), std::string::npos) << run.err;
+}
+
+}  // namespace
+
+namespace {
+
+// The implant models' options: a value they cannot take is one line and status 255, before any
+// file is read or written.
+TEST(CommandLineModelsTest, BadValuesAreOneLineAndStatus255) {
+    const std::string out = ::testing::TempDir() + "cihear_models_bad.wav";
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--map", "nucleus23"}, "error: map = 'nucleus23' is unknown; accepted: one of none,"},
+        {{"--bands", "mel"}, "error: bands = 'mel' is unknown"},
+        {{"--band_edges", "188,x"}, "error: band_edges = '188,x' is not a list of numbers"},
+        {{"--band_edges", "400,300"}, "error: band_edges must increase"},
+        {{"--off", "13"}, "error: off = 13 is not an inserted electrode"},
+        {{"--off", "1,2", "--n_chan_ci", "2", "--n_inserted_ch", "2", "--n_on", "1"},
+         "error: off switches off every electrode"},
+        {{"--carrier", "noise"}, "error: carrier = 'noise' is unknown"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"-i", CIHEAR_SOURCE_DIR "/examples/speech.wav", "-o", out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(Squeezed(testing::PrintToString(args)));
+        const ProgramRun run = RunHere(args);
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind(c.says, 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(access(out.c_str(), F_OK), 0);
+    }
+}
+
+// A run with the models' options writes what the library simulates with the same values.
+TEST(CommandLineModelsTest, RunsGiveTheLibrarysSamples) {
+    const std::string in = CIHEAR_SOURCE_DIR "/examples/speech.wav";
+    const std::string out = ::testing::TempDir() + "cihear_models_run.wav";
+    const ProgramRun run =
+        RunHere({"-i", in, "-o", out, "--map", "ab16", "--off", "4,9", "--carrier", "sine"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("WARNING: n_inserted_ch set to 16 by map ab16"), std::string::npos);
+    const cihear::Applied applied = cihear::ApplyStrict(
+        {{"map", "ab16"}, {"off", std::vector<double>{4, 9}}, {"carrier", "sine"}});
+    ASSERT_TRUE(applied.ok());
+    const cihear::Result expected = cihear::SimulateWav(in, applied.settings);
+    const cihear::WavSamples written = cihear::ReadWav(out);
+    ASSERT_TRUE(written.status.ok());
+    ASSERT_EQ(written.samples.size(), expected.output.size());
+    size_t differing = 0;
+    for (size_t j = 0; j < expected.output.size(); j++) {
+        differing += written.samples[j] != cihear::ToPcm16(expected.output[j]) / 32768.0;
+    }
+    EXPECT_EQ(differing, 0u);
+    unlink(out.c_str());
 }
 
 }  // namespace

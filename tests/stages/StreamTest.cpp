@@ -30,15 +30,14 @@ std::vector<double> Input(size_t length, double level = 1.0) {
     return v;
 }
 
-cihear::Settings Effective(const std::vector<std::pair<std::string, double>>& values) {
+cihear::Settings Effective(const std::vector<std::pair<std::string, cihear::Value>>& values) {
     const cihear::Applied a = cihear::ApplyStrict(values);
     EXPECT_TRUE(a.ok());
     return a.settings;
 }
 
 stages::Plan PlanOf(const cihear::Settings& settings) {
-    std::unique_ptr<Parameters> p(engine::MakeParameters(settings));
-    return stages::MakePlan(*p, cihear::kOutputRate);
+    return stages::MakePlan(engine::Effective(settings), cihear::kOutputRate);
 }
 
 // The stream's output for x fed in blocks of the sizes `sizes` gives in turn, then the tail.
@@ -58,12 +57,15 @@ bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
-const std::vector<std::vector<std::pair<std::string, double>>> kSettings = {
+const std::vector<std::vector<std::pair<std::string, cihear::Value>>> kSettings = {
     {},
     {{"envelope_detection", 1}, {"n_on", 5}},
     {{"eas", 1}, {"freq_shift", 1}, {"synchronization", 0.5}, {"n_inserted_ch", 7}},
     {{"n_chan_ci", 22}, {"n_inserted_ch", 22}, {"n_on", 8}, {"rate", 900}, {"synchronization", 0}},
     {{"eas", 1}, {"envelope_detection", 1}, {"synchronization", 0}},
+    // The implant models: a map with electrodes off under freq_shift, a tone carrier.
+    {{"map", "ab16"}, {"off", std::vector<double>{2, 9}}, {"freq_shift", 1}, {"n_on", 6}},
+    {{"carrier", "sine"}, {"bands", "greenwood"}, {"envelope_detection", 1}},
 };
 
 class StreamSettings : public ::testing::TestWithParam<size_t> {
