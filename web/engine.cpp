@@ -6,7 +6,6 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "params/Models.h"
+#include "params/ValueKinds.h"
 #include "wav/WaveFile.h"
 
 using emscripten::val;
@@ -90,14 +90,11 @@ std::vector<std::pair<std::string, cihear::Value>> Values(const val& pairs) {
     return values;
 }
 
-// A choice's names, in the order of their indices.
+// A choice's names, in the order of their indices (none for the other kinds).
 val ChoiceNames(const cihear::ParameterInfo& info) {
     val names = val::array();
-    const std::string all = info.choices;
-    for (size_t start = 0; !all.empty() && start <= all.size();) {
-        const size_t bar = std::min(all.find('|', start), all.size());
-        names.call<void>("push", all.substr(start, bar - start));
-        start = bar + 1;
+    for (const std::string& name : params::ChoiceNames(info)) {
+        names.call<void>("push", name);
     }
     return names;
 }

@@ -96,6 +96,12 @@ export const presets = [
   { label: "Electrodes 3 and 7 off", values: { off: [3, 7] }, row: "Implant models" },
 ];
 
+// Whether a warning tells of a value changed ("n_on changed to ...", "f_max raised ...", "n_inserted_ch
+// set to 22 by map nucleus22"), rather than of one without effect or of advice.
+function adjusts(warning) {
+  return /\b(changed|raised|set to)\b/.test(warning);
+}
+
 function format(v) {
   return String(Number(v.toPrecision(6)));
 }
@@ -310,7 +316,7 @@ export class Controls {
     for (const { info, input, slider, message } of this.fields.values()) {
       const error = errors.get(info.name);
       const warning = warnings.get(info.name);
-      message.textContent = error ? `Refused: ${error}` : warning ? `Adjusted: ${warning}` : "";
+      message.textContent = error ? `Refused: ${error}` : warning ? `${adjusts(warning) ? "Adjusted" : "Note"}: ${warning}` : "";
       message.className = `message ${error ? "error" : warning ? "warning" : ""}`;
       input.setAttribute("aria-invalid", error ? "true" : "false");
       if (slider && !error && input.value !== "") slider.value = input.value;

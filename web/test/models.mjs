@@ -98,9 +98,11 @@ export async function modelGroups(group, page, { work, cihear, example, setParam
     assert.match(await page.$eval("#error", (e) => (e.hidden ? "" : e.textContent)), /Some settings are refused/);
     assert.equal(await page.evaluate(() => document.activeElement.id), "p-map");
     // A map's edges are shown in the empty edges box; what the map sets, beside what it sets.
-    await setParams(page, { map: "ab16" });
+    // A layout the map overrides is a note, not an adjustment.
+    await setParams(page, { map: "ab16", bands: "erb" });
     assert.match(await page.$eval("#p-band_edges", (e) => e.placeholder), /^the map's: 250,416,494,.*,4630,8700$/);
     assert.match(await message(page, "n_inserted_ch"), /^Adjusted: n_inserted_ch set to 16 by map ab16$/);
+    assert.equal(await message(page, "bands"), "Note: bands is not used: map ab16 sets the edges");
     await setParams(page, {});
   });
 
