@@ -36,12 +36,13 @@ const labels = {
 // What the program does with f_min, f_max and cutoff_freq, said in full: cutoff_freq raises
 // f_max whenever f_max lies below it, with eas on or off; an f_max below f_min is refused by
 // these checks (the command line raises it).
+// And the page's own way of switching electrodes off.
 const summaries = {
-  off: "electrodes switched off, 1 the most apical (the lowest band); or click an electrode's number " +
-    "beside the electrodogram. The others share the frequency range",
   f_min: "lower edge of the implant's frequency range (f_max may not lie below it)",
   f_max: "upper edge of the implant's frequency range; raised to cutoff_freq when below it, whether eas is on or off",
   cutoff_freq: "under eas, where the hearing aid hands over to the implant; with eas on or off, f_max is raised to it when below it",
+  off: "electrodes switched off, 1 the most apical (the lowest band); or click an electrode's number " +
+    "beside the electrodogram. The others share the frequency range",
 };
 const bounds = { f_max: "at least f_min" };
 // What a list takes, where the table's words are too long for a hint.
@@ -334,7 +335,7 @@ export class Controls {
     return this.valid;
   }
 
-  // An empty list's box shows what stands in its place: the map's or the layout's edges.
+  // The empty edges box shows the edges a chosen map sets in its place (else an example).
   showListDefaults(settings) {
     const edges = this.fields.get("band_edges");
     if (!edges) return;
