@@ -5,10 +5,10 @@
 // (Options::live).
 //
 //   cihear_web_doubles [--live] in.wav|in.f64 out.f64 [name value]...
+//   (a value as the command line writes it: a number, a name, a list "3,7")
 #include <cihear/cihear.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,9 +49,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s [--live] in.wav|in.f64 out.f64 [name value]...\n", argv[0]);
         return 2;
     }
-    std::vector<std::pair<std::string, double>> values;
+    // Each value written as the command line writes it: a number, a name, a list "3,7".
+    std::vector<std::pair<std::string, cihear::Value>> values;
     for (int i = 3; i + 1 < argc; i += 2) {
-        values.emplace_back(argv[i], std::strtod(argv[i + 1], nullptr));
+        const cihear::ParameterInfo* info = cihear::FindParameter(argv[i]);
+        cihear::Value value;
+        std::string error = "unknown parameter " + std::string(argv[i]);
+        if (!info || !cihear::ParseValue(*info, argv[i + 1], value, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 2;
+        }
+        values.emplace_back(argv[i], value);
     }
     const cihear::Applied applied = cihear::ApplyStrict(values);
     if (!applied.ok()) {

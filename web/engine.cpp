@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "bindings.h"
+#include "params/Models.h"
+#include "params/ValueKinds.h"
 #include "wav/WaveFile.h"
 
 using emscripten::val;
@@ -37,12 +39,64 @@ val Messages(const std::vector<cihear::Message>& messages) {
     return list;
 }
 
+// A value for the page: a number, a choice's name (a string) or a list (an array of numbers).
+val PageValue(const cihear::Value& v) {
+    if (v.kind == cihear::Value::Kind::kName) {
+        return val(v.name);
+    }
+    if (v.kind == cihear::Value::Kind::kNumber) {
+        return val(v.number);
+    }
+    val list = val::array();
+    for (double x : v.list) {
+        list.call<void>("push", x);
+    }
+    return list;
+}
+
+// The effective settings by name: numbers, choices by their names, lists as arrays.
 val SettingsObject(const cihear::Settings& settings) {
     val object = val::object();
     for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
-        object.set(info.name, cihear::GetValue(settings, info));
+        object.set(info.name, PageValue(cihear::GetParameter(settings, info)));
     }
     return object;
+}
+
+// A value from the page: a string is a name, an array a list of numbers, anything else a number
+// (as JavaScript's Number() makes it: a list's item that is no number becomes NaN, which the
+// strict setup refuses).
+cihear::Value LibraryValue(const val& v) {
+    if (v.isString()) {
+        return cihear::Value(v.as<std::string>());
+    }
+    if (v.isArray()) {
+        std::vector<double> list;
+        const unsigned n = v["length"].as<unsigned>();
+        for (unsigned i = 0; i < n; i++) {
+            list.push_back(val::global("Number")(v[i]).as<double>());
+        }
+        return cihear::Value(list);
+    }
+    return cihear::Value(val::global("Number")(v).as<double>());
+}
+
+// A choice's names, in the order of their indices (none for the other kinds).
+val ChoiceNames(const cihear::ParameterInfo& info) {
+    val names = val::array();
+    for (const std::string& name : params::ChoiceNames(info)) {
+        names.call<void>("push", name);
+    }
+    return names;
+}
+
+template <typename T>
+val NumberList(const std::vector<T>& values) {
+    val list = val::array();
+    for (const T& v : values) {
+        list.call<void>("push", static_cast<double>(v));
+    }
+    return list;
 }
 
 val BandList(const std::vector<cihear::Band>& bands) {
@@ -59,11 +113,11 @@ val BandList(const std::vector<cihear::Band>& bands) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, double>> web::Values(const val& pairs) {
-    std::vector<std::pair<std::string, double>> values;
+std::vector<std::pair<std::string, cihear::Value>> web::Values(const val& pairs) {
+    std::vector<std::pair<std::string, cihear::Value>> values;
     const unsigned n = pairs["length"].as<unsigned>();
     for (unsigned i = 0; i < n; i++) {
-        values.emplace_back(pairs[i][0].as<std::string>(), pairs[i][1].as<double>());
+        values.emplace_back(pairs[i][0].as<std::string>(), LibraryValue(pairs[i][1]));
     }
     return values;
 }
@@ -84,6 +138,10 @@ val ParameterTable() {
         item.set("bound", std::string(p.bound));
         item.set("summary", std::string(p.summary));
         item.set("help", std::string(p.help));
+        item.set("choices", ChoiceNames(p));
+        // The default as the page shows and sends it: a number, a choice's name, or [] for a
+        // list.
+        item.set("defaultText", cihear::FormatValue(cihear::Settings(), p));
         list.call<void>("push", item);
     }
     return list;
@@ -98,6 +156,28 @@ val ApplyStrict(val pairs) {
     result.set("warnings", Messages(applied.warnings));
     result.set("errors", Messages(applied.errors));
     return result;
+}
+
+// A value written as the command line writes it ("nucleus22", "3,7", "1800"), read by the
+// library: {ok, value (a number, a name or an array), error (the library's sentence)}.
+val ParseValue(std::string name, std::string text) {
+    val result = val::object();
+    const cihear::ParameterInfo* info = cihear::FindParameter(name);
+    cihear::Value value;
+    std::string error;
+    const bool ok = info ? cihear::ParseValue(*info, text, value, error) : false;
+    result.set("ok", ok);
+    result.set("error", info ? error : "unknown parameter " + name);
+    if (ok) {
+        result.set("value", PageValue(value));
+    }
+    return result;
+}
+
+// Where a device map's table comes from, for the report ("" for none or an unknown name).
+std::string MapSource(std::string name) {
+    const cihear::Applied applied = cihear::ApplyStrict({{"map", cihear::Value(name)}});
+    return applied.ok() ? params::MapSource(applied.settings.map) : "";
 }
 
 // A WAV file (in the module's file system) loaded as the command line loads it: 16-bit mono, or
@@ -175,6 +255,12 @@ val Simulate(uintptr_t address, double count, double rate, val pairs, val seed) 
     result.set("bands", BandList(in.design.bands));
     result.set("synthesisBands", BandList(in.design.synthesisBands));
     result.set("interactionFactor", in.design.interactionFactor);
+    // Channel c drives electrode electrodes[c] (1 the most apical) of electrodeCount; the
+    // electrodes switched off have no channel.
+    result.set("electrodeCount", in.design.electrodeCount);
+    result.set("electrodes", NumberList(in.design.electrodes));
+    result.set("off", NumberList(in.design.off));
+    result.set("tones", NumberList(in.design.tones));
     result.set("channels", static_cast<double>(in.channels));
     result.set("frames", static_cast<double>(in.frames));
     std::vector<double> starts(in.frameStarts.begin(), in.frameStarts.end());
@@ -192,6 +278,8 @@ std::string Version() {
 EMSCRIPTEN_BINDINGS(cihear) {
     emscripten::function("parameterTable", &ParameterTable);
     emscripten::function("applyStrict", &ApplyStrict);
+    emscripten::function("parseValue", &ParseValue);
+    emscripten::function("mapSource", &MapSource);
     emscripten::function("loadWav", &LoadWav);
     emscripten::function("simulate", &Simulate);
     emscripten::function("version", &Version);

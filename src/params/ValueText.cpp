@@ -2,6 +2,7 @@
 // as text, checked against a parameter's fixed bounds and stored in a Settings field.
 #include "params/ValueText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -25,9 +26,13 @@ std::string Number(double v) {
 
 namespace {
 
-// The shortest text that reads back to v.
+// The shortest text that reads back to v, with all the digits of its whole part (1800, not
+// 1.8e+03, which reads back too) up to 17 of them.
 std::string Exact(double v) {
-    for (int digits = 1; digits <= 17; digits++) {
+    const int whole = std::isfinite(v) && std::fabs(v) >= 1
+                          ? static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1
+                          : 1;
+    for (int digits = std::min(std::max(whole, 1), 17); digits <= 17; digits++) {
         std::ostringstream text;
         text.precision(digits);
         text << v;

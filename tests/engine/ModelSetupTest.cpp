@@ -181,6 +181,11 @@ TEST(ModelSetupTest, TextReadsBackToTheSameValue) {
         EXPECT_EQ(cihear::FormatValue(a.settings, info), text) << name;
     }
     EXPECT_EQ(cihear::FormatValue(s, *cihear::FindParameter("bands")), "erb");
+    // Whole numbers written whole, as a person writes them, not in the shorter 1.8e+03.
+    s.band_edges = {300, 1800, 8000, 0.25, 99999999};
+    EXPECT_EQ(cihear::FormatValue(s, *cihear::FindParameter("band_edges")),
+              "300,1800,8000,0.25,99999999");
+    EXPECT_EQ(cihear::FormatValue(s, *cihear::FindParameter("rate")), "1800");
     EXPECT_EQ(cihear::FormatValue(cihear::Settings(), *cihear::FindParameter("off")), "");
     Value v;
     std::string error;

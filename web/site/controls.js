@@ -5,9 +5,9 @@
 // The controls in three groups, the less common ones of each folded away. A parameter the
 // table gains later lands among the last group's folded ones.
 const groups = [
-  { title: "Implant", main: ["n_chan_ci", "n_inserted_ch", "length_ci"], more: ["interact_decay", "freq_shift"] },
-  { title: "Coding strategy", main: ["n_on", "rate"], more: ["envelope_detection", "synchronization"] },
-  { title: "Sound processed", main: ["f_min", "f_max", "eas", "cutoff_freq"], more: [] },
+  { title: "Implant", main: ["map", "n_chan_ci", "n_inserted_ch", "length_ci", "off"], more: ["interact_decay", "freq_shift"] },
+  { title: "Coding strategy", main: ["n_on", "rate", "carrier"], more: ["envelope_detection", "synchronization", "sine_phase"] },
+  { title: "Sound processed", main: ["f_min", "f_max", "bands", "eas", "cutoff_freq"], more: ["band_edges"] },
 ];
 
 // What a visitor reads; the option's own name follows in small type.
@@ -25,24 +25,62 @@ const labels = {
   f_max: "Highest frequency",
   eas: "Hearing aid for the low frequencies (EAS)",
   cutoff_freq: "Hearing aid to implant crossover",
+  map: "Frequency map of a device",
+  off: "Electrodes switched off",
+  carrier: "Carrier of each channel",
+  sine_phase: "Start phases of the tones",
+  bands: "Band layout",
+  band_edges: "Band edges",
 };
 
 // What the program does with f_min, f_max and cutoff_freq, said in full: cutoff_freq raises
 // f_max whenever f_max lies below it, with eas on or off; an f_max below f_min is refused by
 // these checks (the command line raises it).
+// And the page's own way of switching electrodes off.
 const summaries = {
   f_min: "lower edge of the implant's frequency range (f_max may not lie below it)",
   f_max: "upper edge of the implant's frequency range; raised to cutoff_freq when below it, whether eas is on or off",
   cutoff_freq: "under eas, where the hearing aid hands over to the implant; with eas on or off, f_max is raised to it when below it",
+  off: "electrodes switched off, 1 the most apical (the lowest band); or click an electrode's number " +
+    "beside the electrodogram. The others share the frequency range",
 };
 const bounds = { f_max: "at least f_min" };
+// What a list takes, where the table's words are too long for a hint.
+const accepted = { off: "whole numbers from 1 to n_inserted_ch" };
+// What a list's empty box means, and an example of one.
+const lists = {
+  off: { none: "every electrode on", example: "e.g. 3,7" },
+  band_edges: { none: "the band layout's", example: "e.g. 250,500,1000,2000,4000,8000" },
+};
 
 // Counts a slider suits (a whole range of 1 to 50), and the carrier blend.
 const sliders = new Set(["n_chan_ci", "n_inserted_ch", "n_on", "synchronization"]);
+// The menus: a count's values in order, or a choice's names with what each means.
 const choices = {
   envelope_detection: ["0: Hilbert transform, FIR filters", "1: rectification and low-pass, IIR filters"],
+  map: {
+    none: "none: the band layout's bands",
+    nucleus22: "Nucleus 22 default",
+    ab16: "Advanced Bionics 16 default",
+    medel12: "MED-EL 12 (approximate)",
+  },
+  bands: {
+    log: "log: equal steps of log frequency",
+    greenwood: "greenwood: equal steps of cochlear place",
+    linear: "linear: equal steps in Hz",
+    erb: "erb: equal steps of ERB number",
+  },
+  carrier: {
+    "pulse-noise": "pulse-noise: pulses and noise",
+    sine: "sine: a tone per channel",
+  },
+  sine_phase: {
+    random: "random: drawn from the seed",
+    zero: "zero: every tone starts at phase 0",
+  },
 };
 
+// The presets, in rows: common channel counts and settings, then implant models.
 export const presets = [
   { label: "Defaults", values: {} },
   { label: "4 channels", values: { n_chan_ci: 4, n_inserted_ch: 4, n_on: 4 } },
@@ -53,7 +91,17 @@ export const presets = [
   { label: "8 of 22", values: { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 } },
   { label: "EAS (hearing aid below 1000 Hz)", values: { eas: 1, cutoff_freq: 1000 } },
   { label: "Shallow insertion, shifted", values: { n_inserted_ch: 8, freq_shift: 1 } },
+  { label: "Nucleus 22 default map", values: { map: "nucleus22" }, row: "Implant models" },
+  { label: "Advanced Bionics 16 default map", values: { map: "ab16" }, row: "Implant models" },
+  { label: "Tone vocoder", values: { carrier: "sine" }, row: "Implant models" },
+  { label: "Electrodes 3 and 7 off", values: { off: [3, 7] }, row: "Implant models" },
 ];
+
+// Whether a warning tells of a value changed ("n_on changed to ...", "f_max raised ...", "n_inserted_ch
+// set to 22 by map nucleus22"), rather than of one without effect or of advice.
+function adjusts(warning) {
+  return /\b(changed|raised|set to)\b/.test(warning);
+}
 
 function format(v) {
   return String(Number(v.toPrecision(6)));
@@ -84,11 +132,20 @@ export class Controls {
       this.addField(places.get(info.name) || places.get(""), info);
     }
     places.get("seed").append(seedInput.closest(".field"));
+    this.general = element("p", { className: "message error", id: "params-message" });
+    this.general.setAttribute("aria-live", "polite");
+    form.append(this.general);
     for (const fold of this.folds) fold.hidden = !fold.querySelector(".field");
+    const rows = new Map();
     for (const preset of presets) {
+      const name = preset.row || "";
+      if (!rows.has(name)) {
+        rows.set(name, element("div", { className: "preset-row" }, name ? [element("span", { className: "hint", textContent: `${name}:` })] : []));
+        presetBox.append(rows.get(name));
+      }
       const button = element("button", { type: "button", textContent: preset.label });
       button.addEventListener("click", () => this.applyPreset(preset.values));
-      presetBox.append(button);
+      rows.get(name).append(button);
     }
     seedInput.max = engine.maxSeed;
     seedInput.addEventListener("input", () => this.changed());
@@ -114,27 +171,44 @@ export class Controls {
     return places;
   }
 
-  addField(form, info) {
-    const id = `p-${info.name}`;
+  // "Default 1800 pulses/s; accepted 10 to 10000 pulses/s." (a menu's choices say the rest).
+  static hintText(info) {
     const unit = info.unit ? ` ${info.unit}` : "";
     const bound = bounds[info.name] !== undefined ? bounds[info.name] : info.bound;
-    const range = info.kind === "switch" ? "off or on" : `${format(info.min)} to ${format(info.max)}${unit}`;
     const boundText = bound ? `, ${bound}` : "";
+    const summary = upper(summaries[info.name] || info.summary);
+    if (info.kind === "choice") return `${summary}. Default ${info.defaultText}.`;
+    if (info.kind === "list") {
+      const range = accepted[info.name] || `${format(info.min)} to ${format(info.max)}${unit}${boundText}`;
+      return `${summary}. Default none (${lists[info.name]?.none || "empty"}); accepted ${range}, commas between them.`;
+    }
+    const range = info.kind === "switch" ? "off or on" : `${format(info.min)} to ${format(info.max)}${unit}`;
     const defaultText = info.kind === "switch" ? (info.defaultValue ? "on" : "off") : `${format(info.defaultValue)}${unit}`;
-    const hint = element("span", {
-      className: "hint",
-      id: `${id}-hint`,
-      textContent: `${upper(summaries[info.name] || info.summary)}. Default ${defaultText}; accepted ${range}${boundText}.`,
-    });
+    return `${summary}. Default ${defaultText}; accepted ${range}${boundText}.`;
+  }
+
+  addField(form, info) {
+    const id = `p-${info.name}`;
+    const hint = element("span", { className: "hint", id: `${id}-hint`, textContent: Controls.hintText(info) });
     const message = element("span", { className: "message", id: `${id}-message` });
     message.setAttribute("aria-live", "polite");
     let input;
+    const menu = choices[info.name];
     if (info.kind === "switch") {
       input = element("input", { type: "checkbox", id, checked: info.defaultValue !== 0 });
-    } else if (choices[info.name]) {
-      input = element("select", { id }, choices[info.name].map((text, value) =>
+    } else if (info.kind === "choice") {
+      input = element("select", { id }, info.choices.map((name) =>
+        element("option", { value: name, textContent: (menu && menu[name]) || name })));
+      input.value = info.defaultText;
+    } else if (menu) {
+      input = element("select", { id }, menu.map((text, value) =>
         element("option", { value, textContent: text })));
       input.value = info.defaultValue;
+    } else if (info.kind === "list") {
+      input = element("input", { type: "text", id, value: "", spellcheck: false, autocomplete: "off" });
+      input.inputMode = "decimal";
+      input.placeholder = lists[info.name]?.example || "";
+      input.dataset.example = input.placeholder;
     } else {
       input = element("input", {
         type: "number", id, min: info.min, max: info.max,
@@ -171,29 +245,47 @@ export class Controls {
     this.fields.set(info.name, { info, input, slider, message });
   }
 
-  // The value a control holds: a number, null for an empty box, NaN for text that is none.
+  // The value a control holds: a number, a choice's name, a list (an array), null for an empty
+  // box, or {refused} with the library's sentence for text that is none of what it takes.
   read({ info, input }) {
     if (info.kind === "switch") return input.checked ? 1 : 0;
+    if (info.kind === "choice") return input.value;
     if (input.tagName === "SELECT") return Number(input.value);
-    if (input.validity && input.validity.badInput) return NaN;
-    return input.value.trim() === "" ? null : Number(input.value);
+    if (input.validity && input.validity.badInput) return { refused: `${info.name}: not a number.` };
+    const text = input.value.trim();
+    if (text === "") return null;
+    if (info.kind !== "list") return Number(text);
+    const parsed = this.engine.parseValue(info.name, text);
+    return parsed.ok ? parsed.value : { refused: parsed.error };
+  }
+
+  // A value into its control: a number, a name, a list (an array, or its text), or the default.
+  write({ info, input }, v) {
+    if (info.kind === "switch") input.checked = (v === undefined ? info.defaultValue : v) !== 0;
+    else if (info.kind === "choice") input.value = v === undefined ? info.defaultText : v;
+    else if (info.kind === "list") input.value = v === undefined ? "" : Array.isArray(v) ? v.join(",") : v;
+    else input.value = v === undefined ? info.defaultValue : v;
   }
 
   applyPreset(values) {
-    for (const { info, input } of this.fields.values()) {
-      const v = info.name in values ? values[info.name] : info.defaultValue;
-      if (info.kind === "switch") input.checked = v !== 0;
-      else input.value = v;
-    }
+    for (const field of this.fields.values()) this.write(field, values[field.info.name]);
     this.changed();
   }
 
   set(values) {
-    for (const [name, v] of Object.entries(values)) {
-      const { info, input } = this.fields.get(name);
-      if (info.kind === "switch") input.checked = v !== 0;
-      else input.value = v;
-    }
+    for (const [name, v] of Object.entries(values)) this.write(this.fields.get(name), v);
+    this.changed();
+  }
+
+  // Electrode `electrode` (1 the most apical) switched off, or on again if it was off; `off`, the
+  // electrodes off in the simulation shown, stands for the box's list when that cannot be read.
+  toggleElectrode(electrode, off = []) {
+    const field = this.fields.get("off");
+    const held = this.read(field);
+    const list = new Set(Array.isArray(held) ? held : held === null ? [] : off);
+    if (list.has(electrode)) list.delete(electrode);
+    else list.add(electrode);
+    this.write(field, [...list].sort((a, b) => a - b));
     this.changed();
   }
 
@@ -209,11 +301,15 @@ export class Controls {
     for (const field of this.fields.values()) {
       const v = this.read(field);
       if (Number.isNaN(v)) local.set(field.info.name, `${field.info.name}: not a number.`);
+      else if (v !== null && v.refused) local.set(field.info.name, v.refused);
       else if (v !== null) pairs.push([field.info.name, v]);
     }
     const applied = this.engine.applyStrict(pairs);
     const errors = new Map(local);
     for (const e of applied.errors) if (!errors.has(e.parameter)) errors.set(e.parameter, e.text);
+    // A refusal that concerns no control (there is none today) is shown under them all.
+    const loose = [...errors].filter(([name]) => !this.fields.has(name)).map(([, text]) => text);
+    this.general.textContent = loose.length ? `Refused: ${loose.join("; ")}` : "";
     const warnings = new Map();
     for (const w of applied.warnings) {
       warnings.set(w.parameter, (warnings.has(w.parameter) ? warnings.get(w.parameter) + "; " : "") + w.text);
@@ -221,11 +317,12 @@ export class Controls {
     for (const { info, input, slider, message } of this.fields.values()) {
       const error = errors.get(info.name);
       const warning = warnings.get(info.name);
-      message.textContent = error ? `Refused: ${error}` : warning ? `Adjusted: ${warning}` : "";
+      message.textContent = error ? `Refused: ${error}` : warning ? `${adjusts(warning) ? "Adjusted" : "Note"}: ${warning}` : "";
       message.className = `message ${error ? "error" : warning ? "warning" : ""}`;
       input.setAttribute("aria-invalid", error ? "true" : "false");
       if (slider && !error && input.value !== "") slider.value = input.value;
     }
+    this.showListDefaults(applied.settings);
     this.seedError = this.checkSeed();
     // A refusal or an adjustment inside a folded part opens it, so that it is seen.
     for (const fold of this.folds) {
@@ -236,6 +333,14 @@ export class Controls {
     this.settings = applied.settings;
     this.firstInvalid = [...this.fields.values()].find((f) => errors.has(f.info.name));
     return this.valid;
+  }
+
+  // The empty edges box shows the edges a chosen map sets in its place (else an example).
+  showListDefaults(settings) {
+    const edges = this.fields.get("band_edges");
+    if (!edges) return;
+    const mapped = this.read(edges) === null && settings.map !== "none";
+    edges.input.placeholder = mapped ? `the map's: ${settings.band_edges.join(",")}` : edges.input.dataset.example;
   }
 
   checkSeed() {
@@ -253,7 +358,11 @@ export class Controls {
   // Whether every control holds its default and the seed box is empty.
   atDefaults() {
     return this.seedInput.value.trim() === "" &&
-      [...this.fields.values()].every((field) => this.read(field) === field.info.defaultValue);
+      [...this.fields.values()].every((field) => {
+        const v = this.read(field);
+        return field.info.kind === "choice" ? v === field.info.defaultText
+          : field.info.kind === "list" ? v === null : v === field.info.defaultValue;
+      });
   }
 
   seed() {

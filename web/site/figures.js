@@ -8,6 +8,7 @@ export const margin = { left: 108, right: 70, top: 8, bottom: 22 };
 const font = "11px system-ui, sans-serif";
 const range = 70; // dB shown below the loudest point of the view
 const edgeColour = "rgba(214, 84, 0, 0.9)";
+const offShade = "#eee"; // the row of an electrode switched off
 
 // A canvas sized for its CSS box at the screen's resolution; the context draws in CSS pixels.
 function prepare(canvas, cssHeight) {
@@ -189,16 +190,40 @@ export function peakLevel(result) {
   return peak;
 }
 
-// One row per channel, the lowest band at the bottom; each selected frame a vertical line from
-// the row's baseline, its height the level over the largest level of the whole simulation, at
-// most 0.75 of the row spacing (the scale at the right). Lines closer than a pixel share it,
-// the tallest showing. Only the frames in the view are looked at.
+// The electrodogram's rows, bottom to top: every inserted electrode, 1 (the most apical, the
+// lowest band) first, with the channel driving it, or -1 when it is switched off.
+export function electrodeRows(result) {
+  const channelOf = new Map(Array.from(result.electrodes, (e, c) => [e, c]));
+  return Array.from({ length: result.electrodeCount }, (_, i) => {
+    const electrode = i + 1;
+    return { electrode, channel: channelOf.has(electrode) ? channelOf.get(electrode) : -1 };
+  });
+}
+
+// The plot's height in CSS pixels for `rows` rows.
+function plotHeightFor(rows) {
+  return Math.min(600, Math.max(200, rows * 22));
+}
+
+// The electrode whose row is at `y` CSS pixels from the canvas's top, or null outside the rows.
+export function electrodeAt(result, y) {
+  const rows = electrodeRows(result);
+  const spacing = plotHeightFor(rows.length) / rows.length;
+  const row = Math.floor((margin.top + plotHeightFor(rows.length) - y) / spacing);
+  return row >= 0 && row < rows.length ? rows[row].electrode : null;
+}
+
+// One row per inserted electrode, electrode 1 (the lowest band) at the bottom, labelled with
+// its number and its band's centre, or "off" over an empty, shaded row; each selected frame a
+// vertical line from the row's baseline, its height the level over the largest level of the
+// whole simulation, at most 0.75 of the row spacing (the scale at the right). Lines closer than
+// a pixel share it, the tallest showing. Only the frames in the view are looked at.
 export function drawElectrodogram(canvas, result, view, peak) {
-  const n = result.channels, frames = result.frames;
-  const picture = prepare(canvas, Math.min(600, Math.max(200, n * 22)) + margin.top + margin.bottom);
+  const frames = result.frames;
+  const rows = electrodeRows(result);
+  const picture = prepare(canvas, plotHeightFor(rows.length) + margin.top + margin.bottom);
   const { ctx, plotWidth, plotHeight, ratio } = picture;
-  const order = [...Array(n).keys()].sort((a, b) => result.bands[a].center - result.bands[b].center);
-  const spacing = plotHeight / n;
+  const spacing = plotHeight / rows.length;
   const columns = Math.max(1, Math.round(plotWidth * ratio));
   const span = view.end - view.start;
   // The column of each frame in the view, the same for every channel.
@@ -212,12 +237,19 @@ export function drawElectrodogram(canvas, result, view, peak) {
   ctx.textAlign = "right";
   ctx.textBaseline = "middle";
   ctx.lineWidth = 1 / ratio;
-  order.forEach((ch, row) => {
+  rows.forEach(({ electrode, channel: ch }, row) => {
     const baseline = margin.top + plotHeight - row * spacing;
+    if (ch < 0) {
+      ctx.fillStyle = offShade;
+      ctx.fillRect(margin.left, baseline - spacing, plotWidth, spacing);
+      ctx.fillStyle = "#000";
+      ctx.fillText(`${electrode} · off`, margin.left - 6, baseline - spacing * 0.35);
+      return;
+    }
     if (row % labelEvery === 0) {
       const hz = result.bands[ch].center;
       const label = hz >= 1000 ? `${(hz / 1000).toFixed(1)} kHz` : `${Math.round(hz)} Hz`;
-      ctx.fillText(`${ch + 1} · ${label}`, margin.left - 6, baseline - spacing * 0.35);
+      ctx.fillText(`${electrode} · ${label}`, margin.left - 6, baseline - spacing * 0.35);
     }
     const tallest = new Float64Array(columns);
     for (let f = first, i = ch * frames + first; f < last; f++, i++) {
@@ -236,14 +268,9 @@ export function drawElectrodogram(canvas, result, view, peak) {
     ctx.stroke();
   });
   ctx.lineWidth = 1;
-  verticalLabel(picture, lowestFirst(result) ? "channel 1 = most apical (lowest band)" : "channel (by band)");
+  verticalLabel(picture, "electrode, 1 = apical, lowest band");
   levelScale(picture, spacing);
   timeAxis(picture, view);
-}
-
-// Whether channel 1 has the lowest band and the numbers rise with the bands.
-function lowestFirst(result) {
-  return result.bands.every((b, i) => i === 0 || b.center > result.bands[i - 1].center);
 }
 
 // The index of the first frame starting at or after `sample`.

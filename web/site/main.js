@@ -17,10 +17,13 @@ const outputRate = 20000;
 const state = { input: null, result: null, running: false, again: false, recorder: null };
 window.cihearPage = state;
 
-// "12 electrodes, 8 stimulated per cycle, 1800 pulses/s each", of the effective settings.
-function electrodes(s) {
+// "12 electrodes, 8 stimulated per cycle, 1800 pulses/s each", of the effective settings and
+// the electrodes switched off ("map nucleus22, 22 electrodes, 2 switched off (3, 7), ...").
+function electrodes(s, off) {
+  const map = s.map !== "none" ? `map ${s.map}, ` : "";
   const implant = s.n_chan_ci > s.n_inserted_ch ? ` (of ${s.n_chan_ci} on the array)` : "";
-  return `${s.n_inserted_ch} electrodes${implant}, ${s.n_on} stimulated per cycle, ${s.rate} pulses/s each`;
+  const switched = off.length ? `, ${off.length} switched off (${off.join(", ")})` : "";
+  return `${map}${s.n_inserted_ch} electrodes${implant}${switched}, ${s.n_on} stimulated per cycle, ${s.rate} pulses/s each`;
 }
 
 function setState(name) {
@@ -62,6 +65,7 @@ async function start() {
       $("loop").checked = true;
       updateLoop();
     },
+    electrode: (e, off) => controls.toggleElectrode(e, off),
   });
   state.pictures = pictures;
   // Live: the microphone through the stream, with the settings as they change.
@@ -210,7 +214,7 @@ async function start() {
       }
       performance.measure("cihear: simulate", { start: began });
       const shown = performance.now();
-      show(result, seed, (performance.now() - began) / 1000);
+      show(result, seed, settingsPairs, (performance.now() - began) / 1000);
       performance.measure("cihear: show the simulation", { start: shown });
       setState("done");
     } catch (error) {
@@ -232,7 +236,7 @@ async function start() {
     }
   }
 
-  function show(result, seed, seconds) {
+  function show(result, seed, pairs, seconds) {
     state.result = result;
     const input = state.input;
     // A plain loop: Float32Array.from with a function takes about 100 times longer.
@@ -244,16 +248,16 @@ async function start() {
     $("position").max = player.duration.toFixed(2);
     if (Number($("loop-end").value) === 0) $("loop-end").value = player.duration.toFixed(2);
     pictures.setResult(result, floats);
-    $("electrodogram-title").textContent = `Electrodogram: ${electrodes(result.settings)}`;
+    $("electrodogram-title").textContent = `Electrodogram: ${electrodes(result.settings, result.off)}`;
     $("electrodogram").setAttribute("aria-label",
-      `Electrodogram of ${result.channels} channels over ${(result.pcm.length / outputRate).toFixed(1)} s`);
+      `Electrodogram of ${result.electrodeCount} electrodes over ${(result.pcm.length / outputRate).toFixed(1)} s`);
     const link = $("download");
     if (link.href) URL.revokeObjectURL(link.href);
     link.href = URL.createObjectURL(encodeWav16(result.pcm, outputRate));
     link.download = `${input.name.replace(/\.[^.]*$/, "")}-cihear.wav`;
     link.removeAttribute("aria-disabled");
-    $("report").value = report({ table: controls.table, settings: result.settings, result, input,
-      seed, version: engine.version() });
+    $("report").value = report({ table: controls.table, settings: result.settings, pairs, result, input,
+      seed, version: engine.version(), mapSource: engine.mapSource });
     $("copy").disabled = false;
     $("input-status").textContent = `${input.description}. Simulated in ${seconds.toFixed(1)} s.`;
     follow();

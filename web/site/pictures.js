@@ -1,15 +1,16 @@
 // The three pictures together: the view they share (the whole sound, or a zoomed stretch), the
 // playhead and the loop drawn over them, and the pointer on them (a click seeks, a drag chooses
-// a loop).
-import { SpectrogramThread, drawElectrodogram, margin, peakLevel } from "./figures.js";
+// a loop, and a click on an electrode's number beside the electrodogram switches it off or on).
+import { SpectrogramThread, drawElectrodogram, electrodeAt, margin, peakLevel } from "./figures.js";
 
 const outputRate = 20000;
 const shortestView = 0.02;
 
 export class Pictures {
   // elements: {box, input, output, electrodogram, explain, playhead, selection, view}; seek(t)
-  // and loop(a, b) are called for a click and a drag.
-  constructor(elements, { seek, loop }) {
+  // and loop(a, b) are called for a click and a drag, electrode(e, off) for a click on the
+  // number of electrode e (off: the electrodes switched off in the simulation shown).
+  constructor(elements, { seek, loop, electrode }) {
     this.e = elements;
     this.thread = new SpectrogramThread();
     this.sound = false; // whether there is an original (its samples are in the thread)
@@ -17,6 +18,7 @@ export class Pictures {
     this.view = { start: 0, end: 1 };
     this.duration = 0;
     this.pointer(seek, loop);
+    this.electrodeClicks(electrode);
   }
 
   setSound(samples, rate) {
@@ -142,9 +144,35 @@ export class Pictures {
     }).observe(this.e.box);
   }
 
+  // The electrode whose number is under the pointer, in the electrodogram's left margin, or null.
+  electrodeUnder(event) {
+    const canvas = this.e.electrodogram;
+    if (event.target !== canvas || !this.result) return null;
+    const box = canvas.getBoundingClientRect();
+    const x = event.clientX - box.left - canvas.clientLeft;
+    // The picture is drawn in canvas.height / ratio pixels, shown in the canvas's content box.
+    const drawn = canvas.height / (window.devicePixelRatio || 1);
+    const y = (event.clientY - box.top - canvas.clientTop) * (drawn / canvas.clientHeight);
+    return x < margin.left ? electrodeAt(this.result, y) : null;
+  }
+
+  electrodeClicks(toggle) {
+    const canvas = this.e.electrodogram;
+    canvas.addEventListener("pointermove", (event) => {
+      const electrode = this.electrodeUnder(event);
+      canvas.style.cursor = electrode === null ? "" : "pointer";
+      canvas.title = electrode === null ? "" : `Electrode ${electrode}: click to switch it ${this.result.off.includes(electrode) ? "on" : "off"}`;
+    });
+    canvas.addEventListener("click", (event) => {
+      const electrode = this.electrodeUnder(event);
+      if (electrode !== null) toggle(electrode, Array.from(this.result.off));
+    });
+  }
+
   pointer(seek, loop) {
     let from = null;
     this.e.box.addEventListener("pointerdown", (event) => {
+      if (this.electrodeUnder(event) !== null) return; // an electrode's number, not the time axis
       if (event.target.tagName === "CANVAS" && this.result) from = { x: event.clientX, t: this.timeAt(event.clientX) };
     });
     window.addEventListener("pointerup", (event) => {

@@ -10,6 +10,7 @@ import { parseArgs } from "node:util";
 import puppeteer from "puppeteer-core";
 import { fileGroups } from "./files.mjs";
 import { converterGroups, liveGroups, liveInput } from "./live.mjs";
+import { modelGroups } from "./models.mjs";
 import { pageGroups } from "./pictures.mjs";
 import { serve } from "./serve.mjs";
 import { unitGroups } from "./units.mjs";
@@ -146,26 +147,9 @@ const info = Buffer.concat([Buffer.from("LIST"), Buffer.from([14, 0, 0, 0]), Buf
   Buffer.from([1, 0, 0, 0]), Buffer.from("x\0")]);
 writeWav(wav44, 44100, testSound(44100, 2.5, 2), { extraChunk: info });
 
-await group("the page's 16-bit output equals the executable's file", async () => {
-  // Every case must give the executable's file byte for byte. The engine's doubles are compared
-  // too: the page's sin, cos and tan are correctly rounded (web/libm.cpp), and glibc's are for
-  // all but about 0.1 per cent of arguments, so a filter tap can still differ in its last bit
-  // and the doubles by about 1e-16; they must agree within 1e-12. With a pulse-train carrier,
-  // the example's digital silence leaves subnormal envelopes, where a last-bit difference adds
-  // or removes a pulse and changes the channel's gain throughout: the first, second, third and
-  // fourth cases caught musl's sin and cos (different from glibc's for about 3 per cent of
-  // arguments) in up to 5 per cent of the 16-bit samples.
-  const cases = [
-    [example, {}],
-    [example, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 }],
-    [example, { n_chan_ci: 16, n_inserted_ch: 16, n_on: 6 }],
-    [example, { synchronization: 0.5, f_min: 200, f_max: 6000 }],
-    [example, { envelope_detection: 1, synchronization: 0 }],
-    [wav44, {}],
-    [wav44, { eas: 1, cutoff_freq: 1000 }],
-    [wav44, { freq_shift: 1, n_inserted_ch: 8, synchronization: 0.5, rate: 900 }],
-    [wav44, { n_chan_ci: 4, interact_decay: 0.5, f_min: 200, f_max: 6000, length_ci: 24 }],
-  ];
+// The page's output for each [input, values] against the executable's file and the native
+// doubles: the problems found (none when all agree).
+async function sameAsExecutable(cases) {
   let loaded = null;
   const problems = [];
   for (const [input, values] of cases) {
@@ -204,7 +188,30 @@ await group("the page's 16-bit output equals the executable's file", async () =>
     }
     if (!(worst < 1e-12)) problems.push(`${what}: the doubles differ by ${worst}`);
   }
-  assert.deepEqual(problems, []);
+  return problems;
+}
+
+await group("the page's 16-bit output equals the executable's file", async () => {
+  // Every case must give the executable's file byte for byte. The engine's doubles are compared
+  // too: the page's sin, cos and tan are correctly rounded (web/libm.cpp), and glibc's are for
+  // all but about 0.1 per cent of arguments, so a filter tap can still differ in its last bit
+  // and the doubles by about 1e-16; they must agree within 1e-12. With a pulse-train carrier,
+  // the example's digital silence leaves subnormal envelopes, where a last-bit difference adds
+  // or removes a pulse and changes the channel's gain throughout: the first, second, third and
+  // fourth cases caught musl's sin and cos (different from glibc's for about 3 per cent of
+  // arguments) in up to 5 per cent of the 16-bit samples.
+  const cases = [
+    [example, {}],
+    [example, { n_chan_ci: 22, n_inserted_ch: 22, n_on: 8 }],
+    [example, { n_chan_ci: 16, n_inserted_ch: 16, n_on: 6 }],
+    [example, { synchronization: 0.5, f_min: 200, f_max: 6000 }],
+    [example, { envelope_detection: 1, synchronization: 0 }],
+    [wav44, {}],
+    [wav44, { eas: 1, cutoff_freq: 1000 }],
+    [wav44, { freq_shift: 1, n_inserted_ch: 8, synchronization: 0.5, rate: 900 }],
+    [wav44, { n_chan_ci: 4, interact_decay: 0.5, f_min: 200, f_max: 6000, length_ci: 24 }],
+  ];
+  assert.deepEqual(await sameAsExecutable(cases), []);
 });
 
 await group("controls refuse out-of-range values and show the cascades", async () => {
@@ -385,6 +392,21 @@ await group("A/B switching keeps the position; a loop stays within its stretch; 
   assert.equal(rows.intruding, 0, "a line reaches into the row above");
   assert.ok(rows.lines > 1000, `${rows.lines} line pixels in the electrodogram`);
 });
+
+// The implant models' values, as the command line writes them: names and lists.
+await group("the implant models' output equals the executable's file", async () => {
+  const cases = [
+    [example, { map: "nucleus22" }],
+    [example, { carrier: "sine" }],
+    [wav44, { off: "3,7" }],
+    [wav44, { map: "ab16", off: "1,16", n_on: 6, carrier: "sine", sine_phase: "zero" }],
+    [wav44, { bands: "greenwood", n_chan_ci: 8, n_inserted_ch: 8, freq_shift: 1 }],
+    [wav44, { band_edges: "250,500,1000,2000,4000,8000", synchronization: 0.5 }],
+  ];
+  assert.deepEqual(await sameAsExecutable(cases), []);
+});
+
+await modelGroups(group, page, { work, cihear: args.cihear, example, setParams, simulation, message });
 
 await fileGroups(group, page, { work, cihear: args.cihear });
 await liveGroups(group, page, { work, doubles: args.doubles, setParams, firefox, url });

@@ -12,7 +12,7 @@ export async function pageGroups(group, page) {
     })));
     const table = await page.evaluate(() => [...document.querySelectorAll("#params input, #params select")]
       .map((e) => e.id.replace(/^p-/, "")).filter((id) => id && id !== "seed"));
-    assert.equal(fields.filter((f) => f.name !== "(seed)").length, 13);
+    assert.equal(fields.filter((f) => f.name !== "(seed)").length, 19);
     for (const f of fields) {
       assert.match(f.name, /^\([a-z_]+\)$/, `the option's name of ${f.label}`);
       assert.ok(f.label && !/_/.test(f.label), `the label of ${f.name} is "${f.label}"`);
@@ -81,6 +81,6 @@ export async function pageGroups(group, page) {
       });
     });
     assert.ok(text.filter((t) => / dB$/.test(t)).length >= 8, `colour bar labels: ${text.filter((t) => /dB/.test(t))}`);
-    assert.ok(text.includes("channel 1 = most apical (lowest band)") && text.includes("100 %"), "the electrodogram's axis and scale");
+    assert.ok(text.includes("electrode, 1 = apical, lowest band") && text.includes("100 %"), "the electrodogram's axis and scale");
   });
 }
