@@ -342,7 +342,10 @@ values), 'bands', 'synthesis_bands', 'measured_bands', 'measured_synthesis_bands
 of float64 arrays 'low', 'high', 'center', 'bandwidth' in Hz, one entry per channel),
 'analysis_filters' and 'synthesis_filters' (lists of {'b', 'a'} coefficient arrays),
 'detector_low_pass', 'smoothing', 'acoustic_low_pass' ({'b', 'a'}; empty arrays when unused),
-'interaction_factor' and 'interaction_weights' (weight at a distance of d channels).)");
+'interaction_factor' and 'interaction_weights' (weight at a distance of d electrodes),
+'electrode_count' (the inserted electrodes), 'electrodes' (channel c's electrode, 1 the most
+apical), 'off' (the electrodes switched off, which have no channel) and 'tones' (carrier sine:
+each channel's tone in Hz; else empty).)");
     m.def(
         "simulate_wav",
         [warning](const std::string& path, py::kwargs kwargs) {

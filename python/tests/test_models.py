@@ -191,7 +191,7 @@ def test_compared_maps_at_different_channel_counts():
     assert _models.compared_maps([settings[0], other]) is None
 
 
-def test_electrodogram_rows_are_electrodes_with_empty_rows_off():
+def test_electrodogram_rows_are_electrodes_with_empty_rows_off(tmp_path):
     a = quiet(cihear.analyze, X, 20000, map="ab16", off=[3, 7], n_on=6)
     lines = plot.electrodogram(a)
     labels = [t.get_text() for t in lines.axes.get_yticklabels()]
@@ -204,6 +204,11 @@ def test_electrodogram_rows_are_electrodes_with_empty_rows_off():
     np.testing.assert_array_equal([s[0][1] for s in lines.get_segments()],
                                   np.array(a.electrodes)[channel] - 1)
     assert "1 = apical (lowest band)" in lines.axes.get_ylabel()
+    from cihear.cli_figure import write_csv
+
+    write_csv(tmp_path / "e.csv", a, (0, 1))
+    header = (tmp_path / "e.csv").read_text().splitlines()[0].split(",")
+    assert header[3] == f"channel_3_electrode_4_{a.bands.center[2]:.0f}Hz" and len(header) == 15
     assert plot.summary(a).startswith("16 electrodes, 2 switched off, 6 stimulated per cycle")
 
 
