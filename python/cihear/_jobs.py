@@ -448,11 +448,24 @@ def input_identity(path, content=False):
     return {"size": st.st_size, "mtime_ns": st.st_mtime_ns}
 
 
+def _model_defaults():
+    """The implant models' parameters (names and lists) and their defaults as format_value
+    writes them."""
+    from . import _core
+
+    return {p["name"]: format_value(p["default"]) for p in _core.PARAMETERS
+            if p["kind"] in ("choice", "list")}
+
+
 def job_key(job, identity, version):
     """A digest of everything an output depends on: the input's name and version, every
     parameter's value (as asked for, the defaults filled in), the seed and the package
-    version."""
-    text = json.dumps({"input": job.source, "identity": identity,
-                       "parameters": {k: format_value(v) for k, v in job.parameters.items()},
+    version. The implant models' parameters count only away from their defaults, where the
+    output is what it was before they existed: a job keeps the key it had then, and a rerun
+    over a log written before them skips what is complete."""
+    models = _model_defaults()
+    parameters = {k: format_value(v) for k, v in job.parameters.items()}
+    parameters = {k: v for k, v in parameters.items() if k not in models or v != models[k]}
+    text = json.dumps({"input": job.source, "identity": identity, "parameters": parameters,
                        "seed": job.seed, "version": version}, sort_keys=True)
     return hashlib.sha256(text.encode()).hexdigest()[:32]

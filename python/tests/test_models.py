@@ -295,3 +295,20 @@ def test_live_program_takes_the_model_options():
                           env=dict(os.environ, JACK_DEFAULT_SERVER=f"cihear-none-{os.getpid()}"))
     assert done.returncode == 1 and "no JACK server is running" in done.stderr, done.stderr
     assert "set to 22 by map nucleus22" in done.stderr
+
+
+def test_job_keys_at_the_models_defaults_are_those_of_earlier_logs():
+    settings = _jobs.Settings(cihear.PARAMETERS)
+    job = settings.job("in.wav", "out.wav", "in.wav", {"n_on": 4})
+    strategy = {k: v for k, v in job.parameters.items() if k not in _jobs._model_defaults()}
+    earlier = json.dumps({"input": "in.wav", "identity": {"size": 1}, "parameters":
+                          {k: _jobs.format_value(v) for k, v in strategy.items()},
+                          "seed": None, "version": "0.3.0"}, sort_keys=True)
+    import hashlib
+
+    assert _jobs.job_key(job, {"size": 1}, "0.3.0") == hashlib.sha256(
+        earlier.encode()).hexdigest()[:32]
+    off = settings.job("in.wav", "out.wav", "in.wav", {"n_on": 4, "off": (3.0,)})
+    sine = settings.job("in.wav", "out.wav", "in.wav", {"n_on": 4, "carrier": "sine"})
+    keys = {_jobs.job_key(j, {"size": 1}, "0.3.0") for j in (job, off, sine)}
+    assert len(keys) == 3
