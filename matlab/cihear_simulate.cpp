@@ -4,6 +4,7 @@
 #include <cihear/cihear.h>
 #include <mex.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,9 +20,9 @@
 namespace {
 
 // What the simulation takes from the arguments, as plain values that outlive the scope that
-// read them (see MexReport.h).
+// read them (see MexReport.h). The settings, which hold lists, are read from the arguments
+// again where they are used.
 struct Request {
-    cihear::Settings settings;
     bool seeded;
     int64_t seed;
     uint32_t sampleRate;
@@ -138,42 +139,94 @@ bool TakesLogical(const std::string& name) {
     return info && info->kind == cihear::ValueKind::kSwitch;
 }
 
-// The name-value pairs: 'seed' here, the simulation parameters by cihear::ApplyStrict.
-bool ReadParameters(int count, const mxArray* const* pairs, Request& request, mex::Report& report) {
-    std::vector<std::pair<std::string, double>> values;
+std::string Text(const mxArray* a) {
+    std::vector<char> text(mxGetNumberOfElements(a) + 1);
+    mxGetString(a, text.data(), text.size());
+    return text.data();
+}
+
+bool IsCharRow(const mxArray* a) {
+    return mxIsChar(a) && mxGetM(a) <= 1;
+}
+
+// The value of parameter `info` in `a`: a character vector (a choice's name), a real numeric
+// vector or [] (a list), or a real scalar; an error in `report` otherwise.
+bool ReadValue(const cihear::ParameterInfo& info, const mxArray* a, cihear::Value& value,
+               mex::Report& report) {
+    const std::string name = info.name;
+    if (IsCharRow(a)) {
+        value = cihear::Value(Text(a));  // the library refuses a name where it takes a number
+        return true;
+    }
+    const bool list = info.kind == cihear::ValueKind::kList;
+    const bool floating = (mxIsDouble(a) || mxIsSingle(a)) && !mxIsComplex(a) && !mxIsSparse(a);
+    const bool vector = mxGetNumberOfDimensions(a) == 2 && (mxGetM(a) <= 1 || mxGetN(a) <= 1);
+    if (list && floating && vector) {
+        std::vector<double> numbers(mxGetNumberOfElements(a));
+        for (size_t i = 0; i < numbers.size(); i++) {
+            numbers[i] = mxIsDouble(a) ? static_cast<const double*>(mxGetData(a))[i]
+                                       : static_cast<const float*>(mxGetData(a))[i];
+        }
+        value = cihear::Value(numbers);
+        return true;
+    }
+    if (!IsRealScalar(a)) {
+        mex::Fail(report, "cihear:badParameter",
+                  "the value of " + name + " must be " +
+                      (list ? "a real double vector such as [3 7], or []"
+                       : info.kind == cihear::ValueKind::kChoice
+                           ? "a character vector naming a choice, such as '" +
+                                 std::string(info.choices)
+                                     .substr(0, std::string(info.choices).find('|')) +
+                                 "'"
+                           : std::string("a real scalar")) +
+                      "; it is " + Describe(a));
+        return false;
+    }
+    if (mxIsLogical(a) && !TakesLogical(name)) {
+        mex::Fail(report, "cihear:badParameter",
+                  "the value of " + name + " must be a number, not true or false");
+        return false;
+    }
+    value = cihear::Value(mxGetScalar(a));
+    return true;
+}
+
+// The name-value pairs: 'seed' here, the simulation parameters by cihear::ApplyStrict, whose
+// settings go to `settings` and whose warnings to `report`.
+bool ReadParameters(int count, const mxArray* const* pairs, Request& request,
+                    cihear::Settings& settings, mex::Report& report) {
+    std::vector<std::pair<std::string, cihear::Value>> values;
     std::string errors;
     for (int i = 0; i + 1 < count; i += 2) {
         const mxArray* key = pairs[i];
         const mxArray* value = pairs[i + 1];
-        if (!mxIsChar(key) || mxGetM(key) > 1) {
+        if (!IsCharRow(key)) {
             mex::Fail(report, "cihear:badParameter",
                       "parameter names must be character vectors such as 'n_on'; argument " +
                           std::to_string(i + 3) + " is " + Describe(key));
             return false;
         }
-        std::vector<char> text(mxGetNumberOfElements(key) + 1);
-        mxGetString(key, text.data(), text.size());
-        const std::string name(text.data());
+        const std::string name = Text(key);
         if (name == "seed" && mxIsEmpty(value) && mxIsNumeric(value)) {
             request.seeded = false;  // 'seed', [] asks for the program's own sequence
             continue;
         }
-        if (name != "seed" && !cihear::FindParameter(name)) {
+        const cihear::ParameterInfo* info = cihear::FindParameter(name);
+        if (name != "seed" && !info) {
             errors += (errors.empty() ? "" : "\n") + UnknownName(name);
             continue;
         }
-        if (!IsRealScalar(value)) {
-            mex::Fail(report, "cihear:badParameter",
-                      "the value of " + name + " must be a real scalar; it is " + Describe(value));
-            return false;
-        }
-        if (mxIsLogical(value) && !TakesLogical(name)) {
-            mex::Fail(report, "cihear:badParameter",
-                      "the value of " + name + " must be a number, not true or false");
-            return false;
-        }
-        const double v = mxGetScalar(value);
         if (name == "seed") {
+            if (!IsRealScalar(value) || mxIsLogical(value)) {
+                mex::Fail(report, "cihear:badParameter",
+                          mxIsLogical(value)
+                              ? std::string("the value of seed must be a number, not true or false")
+                              : "the value of seed must be a real scalar or []; it is " +
+                                    Describe(value));
+                return false;
+            }
+            const double v = mxGetScalar(value);
             const std::string why = WholeNumberRefusal("seed", v, 0, double(cihear::kMaxSeed));
             if (!why.empty()) {
                 mex::Fail(report, "cihear:badParameter", why);
@@ -182,6 +235,10 @@ bool ReadParameters(int count, const mxArray* const* pairs, Request& request, me
             request.seeded = true;
             request.seed = static_cast<int64_t>(v);
             continue;
+        }
+        cihear::Value v;
+        if (!ReadValue(*info, value, v, report)) {
+            return false;
         }
         values.emplace_back(name, v);
     }
@@ -196,7 +253,7 @@ bool ReadParameters(int count, const mxArray* const* pairs, Request& request, me
     for (const cihear::Message& w : applied.warnings) {
         mex::Warn(report, "cihear:cascade", w.text);
     }
-    request.settings = applied.settings;
+    settings = applied.settings;
     return true;
 }
 
@@ -213,7 +270,8 @@ void Prepare(int nlhs, int nrhs, const mxArray* prhs[], Request& request, mex::R
             mex::Fail(report, "cihear:badArguments", "cihear_simulate returns [y, info] at most");
         } else if (CheckSignal(prhs[0], request, report) &&
                    CheckSampleRate(prhs[1], request, report)) {
-            ReadParameters(nrhs - 2, prhs + 2, request, report);
+            cihear::Settings settings;  // read again by Run, after the warnings are raised
+            ReadParameters(nrhs - 2, prhs + 2, request, settings, report);
         }
     } catch (const std::bad_alloc&) {
         mex::Fail(report, "cihear:outOfMemory", "not enough memory");
@@ -285,11 +343,25 @@ mxArray* BandTable(const std::vector<cihear::Band>& bands) {
     return table;
 }
 
+// A parameter's value: a number, a choice's name (a character vector) or a list (a row).
+mxArray* ParameterValue(const cihear::Settings& settings, const cihear::ParameterInfo& p) {
+    const cihear::Value v = cihear::GetParameter(settings, p);
+    if (v.kind == cihear::Value::Kind::kName) {
+        return mxCreateString(v.name.c_str());
+    }
+    if (v.kind == cihear::Value::Kind::kList) {
+        mxArray* row = mxCreateDoubleMatrix(v.list.empty() ? 0 : 1, v.list.size(), mxREAL);
+        std::copy(v.list.begin(), v.list.end(), static_cast<double*>(mxGetData(row)));
+        return row;
+    }
+    return mxCreateDoubleScalar(v.number);
+}
+
 mxArray* Parameters(const cihear::Settings& settings) {
     mxArray* parameters = mxCreateStructMatrix(1, 1, 0, nullptr);
     for (const cihear::ParameterInfo& p : cihear::ParameterTable()) {
         mxAddField(parameters, p.name);
-        mxSetField(parameters, 0, p.name, mxCreateDoubleScalar(cihear::GetValue(settings, p)));
+        mxSetField(parameters, 0, p.name, ParameterValue(settings, p));
     }
     return parameters;
 }
@@ -299,7 +371,7 @@ mxArray* Info(const Request& request, const cihear::Inspection& inspection) {
         "parameters",  "seed",           "sampleRate",    "outputRate",
         "bands",       "synthesisBands", "measuredBands", "measuredSynthesisBands",
         "frameStarts", "frameLengths",   "frameTimes",    "electrodogram",
-        "selected",    "version"};
+        "selected",    "electrodes",     "off",           "version"};
     mxArray* info = mxCreateStructMatrix(1, 1, sizeof fields / sizeof *fields, fields);
     const cihear::Design& design = inspection.design;
     mxSetField(info, 0, "parameters", Parameters(design.settings));
@@ -334,20 +406,31 @@ mxArray* Info(const Request& request, const cihear::Inspection& inspection) {
     }
     mxSetField(info, 0, "electrodogram", levels);
     mxSetField(info, 0, "selected", selected);
+    mxSetField(info, 0, "electrodes",
+               Column(design.electrodes, [](uint32_t e) { return double(e); }));
+    mxSetField(info, 0, "off", Column(design.off, [](uint32_t e) { return double(e); }));
     mxSetField(info, 0, "version", mxCreateString(cihear::Version()));
     return info;
 }
 
-void Run(int nlhs, mxArray* plhs[], const mxArray* x, const Request& request, mex::Report& report) {
+void Run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[], Request& request,
+         mex::Report& report) {
     try {
-        const std::vector<double> samples = Samples(x, request.stereo);
+        cihear::Settings settings;
+        mex::Report again;  // the same arguments as Prepare read: no new error, no new warning
+        mex::Clear(again);
+        if (!ReadParameters(nrhs - 2, prhs + 2, request, settings, again)) {
+            mex::Fail(report, "cihear:internal", again.error);
+            return;
+        }
+        const std::vector<double> samples = Samples(prhs[0], request.stereo);
         cihear::Options options;
         if (request.seeded) {
             options.seed = request.seed;
         }
         options.inspect = nlhs > 1;
-        const cihear::Result result = cihear::Simulate(
-            samples.data(), samples.size(), request.sampleRate, request.settings, options);
+        const cihear::Result result =
+            cihear::Simulate(samples.data(), samples.size(), request.sampleRate, settings, options);
         switch (result.status.code) {
             case cihear::Status::kOk:
                 break;
@@ -383,6 +466,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     Request request = {};  // the default settings, no seed
     Prepare(nlhs, nrhs, prhs, request, report);
     mex::Raise(report);  // the cascades' warnings, or the arguments' error
-    Run(nlhs, plhs, prhs[0], request, report);
+    Run(nlhs, plhs, nrhs, prhs, request, report);
     mex::Raise(report);
 }

@@ -20,6 +20,12 @@
 %   when more electrodes than inserted ones are set (only the inserted ones are simulated), a
 %   warning with the identifier cihear:cascade says so.
 %
+%   A choice takes a character vector naming one of its values ('map', 'nucleus22'); a list
+%   takes a real double vector ('off', [3 7]; 'band_edges', [188 313 438 ...]), or [] for
+%   none. The implant models' values are always checked together: band edges that do not
+%   increase, a map together with other band edges, an electrode that is not inserted or every
+%   electrode switched off is an error.
+%
 %   The parameters, named as the command line's long options:
 %     rate (pulses/s): stimulation rate of each electrode. Default 1800; accepted: 10 to 10000.
 %     f_min (Hz): lower edge of the implant's frequency range. Default 300; accepted: 20 to
@@ -49,6 +55,22 @@
 %         5000.
 %     freq_shift: synthesise at the electrodes' place frequencies instead of the analysis bands.
 %         Default 0; accepted: 0 or 1 (or false or true).
+%   The implant models (channel 1 is the lowest band, on electrode 1, the most apical):
+%     bands: how the analysis bands divide the range: equal steps of log frequency, of cochlear
+%         place (Greenwood's map), of Hz, or of ERB number. Default 'log'; accepted: one of
+%         'log', 'greenwood', 'linear', 'erb'.
+%     band_edges (Hz): the band edges in Hz, n_inserted_ch + 1 of them, replacing the layout;
+%         they set the channel count, f_min and f_max. Default [] (none); accepted: a vector of
+%         numbers from 20 to 10000, increasing, below 10000.
+%     map: a device's default frequency table, setting the band edges and the channel count.
+%         Default 'none'; accepted: one of 'none', 'nucleus22', 'ab16', 'medel12'.
+%     off: electrodes switched off, 1 the most apical; the range is reallocated over the others.
+%         Default [] (none); accepted: a vector of numbers from 1 to 50, whole numbers, at most
+%         n_inserted_ch.
+%     carrier: what the envelopes modulate: the noise and pulse-train blend, or a tone per
+%         channel. Default 'pulse-noise'; accepted: one of 'pulse-noise', 'sine'.
+%     sine_phase: the sine carrier's start phases: drawn from the seed per channel, or all zero.
+%         Default 'random'; accepted: one of 'random', 'zero'.
 %     seed: the random sequence of the carrier noise, the same for the same seed; none, or [],
 %         is the program's own sequence. Default none; accepted: whole numbers from 0 to
 %         2147483643.
@@ -71,6 +93,9 @@
 %     electrodogram    channels-by-frames: the level each channel holds over each frame
 %                      right after the N-of-M selection (0 when not selected)
 %     selected         channels-by-frames logical: the channels selected in each frame
+%     electrodes       each channel's electrode, 1 the most apical (channel 1 is the lowest
+%                      band): a switched-off electrode has no channel
+%     off              the electrodes switched off
 %     version          the cihear library's version
 %
 %   Errors have the identifiers cihear:badInput (X), cihear:badSampleRate (FS),
@@ -80,6 +105,7 @@
 %   Example:
 %     [x, fs] = audioread('speech.wav', 'native');   % int16 samples
 %     y = cihear_simulate(x, fs, 'n_on', 4);
+%     y = cihear_simulate(x, fs, 'map', 'nucleus22', 'off', [3 7], 'carrier', 'sine');
 %     sound(y, 20000);
 %
 %   See also CIHEAR_TO_PCM16.

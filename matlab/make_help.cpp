@@ -36,6 +36,12 @@ const char* kBefore =
 %   when more electrodes than inserted ones are set (only the inserted ones are simulated), a
 %   warning with the identifier cihear:cascade says so.
 %
+%   A choice takes a character vector naming one of its values ('map', 'nucleus22'); a list
+%   takes a real double vector ('off', [3 7]; 'band_edges', [188 313 438 ...]), or [] for
+%   none. The implant models' values are always checked together: band edges that do not
+%   increase, a map together with other band edges, an electrode that is not inserted or every
+%   electrode switched off is an error.
+%
 )";
 
 // The help ends at the first line that is not a comment: the lines up to the note that the file
@@ -59,6 +65,9 @@ const char* kAfter = R"(%
 %     electrodogram    channels-by-frames: the level each channel holds over each frame
 %                      right after the N-of-M selection (0 when not selected)
 %     selected         channels-by-frames logical: the channels selected in each frame
+%     electrodes       each channel's electrode, 1 the most apical (channel 1 is the lowest
+%                      band): a switched-off electrode has no channel
+%     off              the electrodes switched off
 %     version          the cihear library's version
 %
 %   Errors have the identifiers cihear:badInput (X), cihear:badSampleRate (FS),
@@ -68,6 +77,7 @@ const char* kAfter = R"(%
 %   Example:
 %     [x, fs] = audioread('speech.wav', 'native');   % int16 samples
 %     y = cihear_simulate(x, fs, 'n_on', 4);
+%     y = cihear_simulate(x, fs, 'map', 'nucleus22', 'off', [3 7], 'carrier', 'sine');
 %     sound(y, 20000);
 %
 %   See also CIHEAR_TO_PCM16.
@@ -81,9 +91,43 @@ std::string Number(double v) {
     return text;
 }
 
+// The strategy's parameters, the first ones of the table; the implant models' follow.
+#define CIHEAR_COUNT_ONE(...) +1
+constexpr size_t kStrategyParameters = 0 CIHEAR_STRATEGY_PARAMETERS(CIHEAR_COUNT_ONE);
+#undef CIHEAR_COUNT_ONE
+
+// A choice's names, quoted as MATLAB writes them: 'log', 'greenwood', ...
+std::string Names(const cihear::ParameterInfo& p) {
+    std::string names = p.choices, text = "'";
+    for (char c : names) {
+        text += c == '|' ? std::string("', '") : std::string(1, c);
+    }
+    return text + "'";
+}
+
+// The default as a name-value pair writes it.
+std::string Default(const cihear::ParameterInfo& p) {
+    if (p.kind == cihear::ValueKind::kList) {
+        return "[] (none)";
+    }
+    if (p.kind == cihear::ValueKind::kChoice) {
+        std::string names = p.choices;
+        for (double i = 0; i < p.defaultValue; i++) {
+            names = names.substr(names.find('|') + 1);
+        }
+        return "'" + names.substr(0, names.find('|')) + "'";
+    }
+    return Number(p.defaultValue);
+}
+
 std::string Accepted(const cihear::ParameterInfo& p) {
     std::string text;
-    if (p.kind == cihear::ValueKind::kSwitch) {
+    if (p.kind == cihear::ValueKind::kChoice) {
+        return "one of " + Names(p);
+    }
+    if (p.kind == cihear::ValueKind::kList) {
+        text = "a vector of numbers from " + Number(p.min) + " to " + Number(p.max);
+    } else if (p.kind == cihear::ValueKind::kSwitch) {
         text = "0 or 1 (or false or true)";
     } else if (p.kind == cihear::ValueKind::kCount && p.max == p.min + 1) {
         text = Number(p.min) + " or " + Number(p.max);
@@ -119,9 +163,15 @@ void Wrap(const std::string& text, std::ostream& out) {
 std::string Help() {
     std::ostringstream out;
     out << kBefore << "%   The parameters, named as the command line's long options:\n";
-    for (const cihear::ParameterInfo& p : cihear::ParameterTable()) {
+    const std::vector<cihear::ParameterInfo>& table = cihear::ParameterTable();
+    for (size_t i = 0; i < table.size(); i++) {
+        const cihear::ParameterInfo& p = table[i];
+        if (i == kStrategyParameters) {
+            out << "%   The implant models (channel 1 is the lowest band, on electrode 1, the most "
+                   "apical):\n";
+        }
         const std::string unit = *p.unit ? " (" + std::string(p.unit) + ")" : "";
-        Wrap(std::string(p.name) + unit + ": " + p.summary + ". Default " + Number(p.defaultValue) +
+        Wrap(std::string(p.name) + unit + ": " + p.summary + ". Default " + Default(p) +
                  "; accepted: " + Accepted(p) + ".",
              out);
     }

@@ -7,6 +7,7 @@ function cihear_tests(exe, work)
   seeds_and_repeats();
   bad_arguments();
   inspection();
+  implant_models(exe, work);
   help_beside_mex();
   fprintf('cihear_tests: all passed\n');
 end
@@ -202,11 +203,53 @@ function inspection()
   assert(~isequal(shifted.synthesisBands.low, shifted.bands.low) && shifted.seed == 7);
 end
 
+function implant_models(exe, work)
+  pcm = test_sound(8000, 16000, 5);
+  % The program's bytes for a device map with electrodes off, and for a layout with tones.
+  warning('off', 'cihear:cascade');
+  check_same(cihear_simulate(pcm, 16000, 'map', 'nucleus22', 'off', [3 7], 'n_on', 8), ...
+             program(exe, work, pcm, 16000, '--map nucleus22 --off 3,7 --n_on 8'), 'map, off');
+  edges = [250 500 1000.5 2000 4000 7000];
+  args = {'bands', 'greenwood', 'carrier', 'sine', 'sine_phase', 'zero', 'off', 2};
+  check_same(cihear_simulate(pcm, 16000, args{:}), ...
+             program(exe, work, pcm, 16000, '--bands greenwood --carrier sine --sine_phase zero --off 2'), ...
+             'layout, tones');
+  check_same(cihear_simulate(pcm, 16000, 'band_edges', single(edges'), 'carrier', 'sine'), ...
+             program(exe, work, pcm, 16000, '--band_edges 250,500,1000.5,2000,4000,7000 --carrier sine'), ...
+             'band edges (a single column)');
+  % The effective values as names and lists; one row per active electrode.
+  [~, info] = cihear_simulate(pcm, 16000, 'map', 'ab16', 'off', [16 1]);
+  warning('on', 'cihear:cascade');
+  p = info.parameters;
+  assert(strcmp(p.map, 'ab16') && strcmp(p.bands, 'log') && strcmp(p.carrier, 'pulse-noise'));
+  assert(isequal(p.off, [16 1]) && numel(p.band_edges) == 17 && p.band_edges(end) == 8700);
+  assert(isequal(info.off, [1; 16]) && isequal(info.electrodes, (2:15)'));
+  assert(size(info.electrodogram, 1) == 14 && numel(info.bands.low) == 14);
+  [~, plain] = cihear_simulate(pcm, 16000);
+  assert(isempty(plain.parameters.off) && isempty(plain.off) && strcmp(plain.parameters.map, 'none'));
+  expect_warning(@() cihear_simulate(pcm, 16000, 'map', 'nucleus22'), 'by map nucleus22');
+  % Bad values: one error each, in the library's words.
+  sim = @(varargin) cihear_simulate(pcm, 16000, varargin{:});
+  expect_error(@() sim('map', 'nucleus24'), 'cihear:badParameter', 'map', 'nucleus24', 'nucleus22, ab16');
+  expect_error(@() sim('bands', 2), 'cihear:badParameter', 'bands', 'is not a name');
+  expect_error(@() sim('carrier', {'sine'}), 'cihear:badParameter', 'carrier', 'character vector');
+  expect_error(@() sim('off', 13), 'cihear:badParameter', 'off = 13', 'not an inserted electrode');
+  expect_error(@() sim('off', 1:12), 'cihear:badParameter', 'every electrode');
+  expect_error(@() sim('off', '3,7'), 'cihear:badParameter', 'off', 'not a list of numbers');
+  expect_error(@() sim('off', [3 7; 1 2]), 'cihear:badParameter', 'off', 'double vector');
+  expect_error(@() sim('off', int32([3 7])), 'cihear:badParameter', 'off', 'double vector');
+  assert(isequal(sim('off', int32(3)), sim('off', 3)), 'a whole scalar is a list of one');
+  expect_error(@() sim('band_edges', [300 200 400]), 'cihear:badParameter', 'must increase');
+  expect_error(@() sim('map', 'ab16', 'band_edges', edges), 'cihear:badParameter', 'not both');
+  expect_error(@() sim('rate', 'fast'), 'cihear:badParameter', 'rate', 'not a number');
+end
+
 function help_beside_mex()
   text = get_help_text('cihear_simulate');
   names = {'rate', 'f_min', 'f_max', 'length_ci', 'n_chan_ci', 'n_inserted_ch', 'n_on', ...
            'interact_decay', 'envelope_detection', 'synchronization', 'eas', 'cutoff_freq', ...
-           'freq_shift', 'seed', 'cihear:cascade'};
+           'freq_shift', 'bands', 'band_edges', 'map', 'off', 'carrier', 'sine_phase', 'seed', ...
+           'cihear:cascade'};
   for k = 1:numel(names)
     assert(~isempty(strfind(text, [names{k} ' '])) || ~isempty(strfind(text, [names{k} ':'])), ...
            'help lacks %s', names{k});

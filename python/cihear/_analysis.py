@@ -45,7 +45,8 @@ class Analysis:
     frame_lengths: its length in samples; frame_times: its start in seconds.
     electrodogram: (channels, frames) float64, the level each channel holds over each frame
     right after the N-of-M selection, 0 where the channel was not selected; selected: the same
-    shape, bool.
+    shape, bool. There is one channel per active electrode: channel c (0 the lowest band) is
+    electrode electrodes[c] (1 the most apical); the electrodes in `off` have none.
     interaction_factor: the weight of an adjacent channel in the current spread.
     envelopes: (channels, samples) float64, the envelopes the synthesis modulates, or None
     unless asked for with envelopes=True.
@@ -72,7 +73,24 @@ class Analysis:
 
     @property
     def channels(self):
+        """The simulated channels: one per active electrode."""
         return self.electrodogram.shape[0]
+
+    @property
+    def electrode_count(self):
+        """The inserted electrodes, switched-off ones included."""
+        return int(self.design["electrode_count"])
+
+    @property
+    def electrodes(self):
+        """Each channel's electrode (1 = the most apical): channel c is electrode
+        electrodes[c]."""
+        return [int(e) for e in self.design["electrodes"]]
+
+    @property
+    def off(self):
+        """The electrodes switched off, which have no channel."""
+        return [int(e) for e in self.design["off"]]
 
     @property
     def frames(self):

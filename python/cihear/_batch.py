@@ -122,7 +122,9 @@ def plan(input_dir=None, output_dir=None, *, manifest=None, grid=None, parameter
 
 def _effective(jobs):
     """{id(job): the parameters the simulation uses}, after the adjustments between them
-    (n_chan_ci=8 makes n_on 8), for the log; the engine works them out once per setting."""
+    (n_chan_ci=8 makes n_on 8, a map sets the channel count), for the log; the engine works
+    them out once per setting. Settings the engine refuses (an electrode switched off that is
+    not inserted) are a ValueError naming them."""
     from . import CascadeWarning, _core
 
     by_setting, result = {}, {}
@@ -131,11 +133,26 @@ def _effective(jobs):
         if requested not in by_setting:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", CascadeWarning)
-                settings = _core.describe(**job.requested)["settings"]
+                try:
+                    settings = _core.describe(**job.requested)["settings"]
+                except (ValueError, TypeError) as e:
+                    raise ValueError(f"the settings {_describe(_jobs.formatted(job.requested))}"
+                                     f" cannot be simulated: {e}") from None
             by_setting[requested] = {name: int(value) if isinstance(value, bool) else value
                                      for name, value in settings.items()}
         result[id(job)] = by_setting[requested]
     return result
+
+
+def _compared_maps(effective, stream, notes):
+    """Warns when the conditions compare frequency maps at different channel counts."""
+    from . import _models
+
+    settings = {tuple((k, tuple(v) if isinstance(v, list) else v) for k, v in s.items()): s
+                for s in effective.values()}
+    text = _models.compared_maps(settings.values())
+    if text:
+        _warn(stream, notes, text)
 
 
 def _complete(job, record, key):
@@ -198,6 +215,7 @@ def _remove_partials(rows, folder):
 
 def _describe(values):
     return ", ".join(f"{name}={value or 'none'}" for name, value in values.items())
+
 
 
 def _check_replacements(planned, effective, records, log):
@@ -307,6 +325,7 @@ def batch(input_dir=None, output_dir=None, *, manifest=None, grid=None, paramete
         effective = _effective(pending + [job for job, _ in refused if job.refused is None])
         if not overwrite:
             _check_replacements(pending, effective, records, log)
+        _compared_maps(_effective(planned), stream, notes)
         summary = Summary(total=len(planned), skipped=skipped, log=log, notes=notes)
         try:
             if pending or refused:

@@ -26,10 +26,11 @@ MAX_SEED = 2147483643
 class Rule:
     """How one parameter is written and which values it takes."""
     name: str
-    kind: str  # "real", "count" or "switch"
-    default: float
+    kind: str  # "real", "count", "switch", "choice" (a name) or "list" (numbers)
+    default: object  # a number, a choice's name, or None (an empty list)
     min: float
     max: float
+    choices: tuple = ()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -60,9 +61,13 @@ def rules(table):
     for entry in table:
         get = entry.get if isinstance(entry, dict) else (lambda k, e=entry: getattr(e, k))
         kind = str(get("kind")).lower()
-        kind = next((k for k in ("count", "switch") if k in kind), "real")
-        result.append(Rule(get("name"), kind, float(get("default")), float(get("min")),
-                           float(get("max"))))
+        kind = next((k for k in ("count", "switch", "choice", "list") if k in kind), "real")
+        default = get("default")
+        if kind not in ("choice", "list"):
+            default = float(default)
+        choices = tuple(get("choices")) if kind == "choice" else ()
+        result.append(Rule(get("name"), kind, default, float(get("min")), float(get("max")),
+                           choices))
     return result
 
 
@@ -72,8 +77,30 @@ NUMBER = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
 WHOLE = re.compile(r"[+-]?\d+")
 
 
+def _model_value(rule, value):
+    """A choice's name, or a list's numbers as a tuple (from text written as the command line
+    writes it, 3,7, or from a sequence of numbers), read and checked by the library."""
+    from . import _core
+
+    if rule.kind == "list" and value is None:
+        return ()
+    if rule.kind == "list" and not isinstance(value, str):
+        numbers = value if isinstance(value, (list, tuple)) else [value]
+        if any(isinstance(v, (bool, str)) or not isinstance(v, (int, float)) for v in numbers):
+            raise ValueError(f"{rule.name}={value!r} is not a list of numbers")
+        value = ",".join(format_value(float(v)) for v in numbers)
+    try:
+        parsed = _core.parse_value(rule.name, str(value).strip())
+    except ValueError as e:
+        raise ValueError(str(e)) from None
+    return tuple(parsed) if rule.kind == "list" else parsed
+
+
 def parse_value(rule, text):
-    """The value of a parameter written as text, checked against its range."""
+    """The value of a parameter written as text, checked against its range: a number, a
+    choice's name, or a list's numbers as a tuple."""
+    if rule.kind in ("choice", "list"):
+        return _model_value(rule, text)
     text = str(text).strip()
     if rule.kind == "switch" and text.lower() in ("true", "false"):
         return int(text.lower() == "true")
@@ -102,9 +129,12 @@ def parse_seed(text, maximum=MAX_SEED):
 
 
 def format_value(value):
-    """A value as it appears in file names and the log: 8, 0.5, 1800."""
+    """A value as it appears in the log and a manifest: 8, 0.5, 1800, nucleus22, 3,7 (a list's
+    numbers with commas between them, as the command line writes it; "" for none)."""
     if value is None:
         return ""
+    if isinstance(value, (list, tuple)):
+        return ",".join(format_value(v) for v in value)
     if isinstance(value, float) and value.is_integer() and abs(value) < 1e15:
         return str(int(value))
     return repr(value) if isinstance(value, float) else str(value)
@@ -116,6 +146,7 @@ class Settings:
     def __init__(self, table, max_seed=MAX_SEED):
         self.rules = {rule.name: rule for rule in rules(table)}
         self.defaults = {name: parse_value(rule, rule.default) for name, rule in self.rules.items()}
+        self.lists = frozenset(name for name, rule in self.rules.items() if rule.kind == "list")
         self.max_seed = max_seed
 
     def parse(self, name, text):
@@ -147,14 +178,31 @@ def parse_assignment(text, what):
     return name.strip(), value.strip()
 
 
-def split_grid(assignments):
-    """['n_on=4,8', 'rate=900'] -> {'n_on': ['4', '8'], 'rate': ['900']}."""
+def formatted(values):
+    """{name: value} with each value as format_value writes it."""
+    return {name: format_value(value) for name, value in values.items()}
+
+
+def name_value(value):
+    """A value as it appears in output file names: as format_value writes it, but a list's
+    numbers joined by + (off-3+7), and an empty list as none."""
+    if isinstance(value, (list, tuple)):
+        return "+".join(format_value(v) for v in value) or "none"
+    return format_value(value)
+
+
+def split_grid(assignments, lists=()):
+    """['n_on=4,8', 'rate=900'] -> {'n_on': ['4', '8'], 'rate': ['900']}.
+
+    Values are separated by commas or semicolons; for the parameters named in `lists`, whose
+    values are lists of numbers, by semicolons only, the commas separating a list's numbers:
+    'off=3,7;5;' -> {'off': ['3,7', '5', '']} (the last: no electrode off)."""
     grid = {}
     for text in assignments:
         name, values = parse_assignment(text, "--grid")
         if name in grid:
             raise ValueError(f"--grid gives {name} twice")
-        grid[name] = values.split(",")
+        grid[name] = values.split(";") if name in lists else re.split(r"[,;]", values)
     return grid
 
 
@@ -227,7 +275,7 @@ def find_inputs(folder, exclude=None):
 
 def condition_name(conditions):
     """'__n_on-8__rate-900' for the grid's values of one job ('' without a grid)."""
-    return "".join(f"__{name}-{format_value(value)}" for name, value in conditions.items())
+    return "".join(f"__{name}-{name_value(value)}" for name, value in conditions.items())
 
 
 def fixed_conditions(settings, fixed):
@@ -400,11 +448,24 @@ def input_identity(path, content=False):
     return {"size": st.st_size, "mtime_ns": st.st_mtime_ns}
 
 
+def _model_defaults():
+    """The implant models' parameters (names and lists) and their defaults as format_value
+    writes them."""
+    from . import _core
+
+    return {p["name"]: format_value(p["default"]) for p in _core.PARAMETERS
+            if p["kind"] in ("choice", "list")}
+
+
 def job_key(job, identity, version):
     """A digest of everything an output depends on: the input's name and version, every
     parameter's value (as asked for, the defaults filled in), the seed and the package
-    version."""
-    text = json.dumps({"input": job.source, "identity": identity,
-                       "parameters": {k: format_value(v) for k, v in job.parameters.items()},
+    version. The implant models' parameters count only away from their defaults, where the
+    output is what it was before they existed: a job keeps the key it had then, and a rerun
+    over a log written before them skips what is complete."""
+    models = _model_defaults()
+    parameters = {k: format_value(v) for k, v in job.parameters.items()}
+    parameters = {k: v for k, v in parameters.items() if k not in models or v != models[k]}
+    text = json.dumps({"input": job.source, "identity": identity, "parameters": parameters,
                        "seed": job.seed, "version": version}, sort_keys=True)
     return hashlib.sha256(text.encode()).hexdigest()[:32]

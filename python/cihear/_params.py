@@ -2,11 +2,14 @@
 read from text."""
 import inspect
 import re
+from typing import Optional, Sequence, Union
 
 from ._core import PARAMETERS
 
-_TYPES = {"real": "float", "count": "int", "switch": "bool"}
-_ANNOTATIONS = {"real": float, "count": int, "switch": bool}
+_TYPES = {"real": "float", "count": "int", "switch": "bool", "choice": "str",
+          "list": "sequence of numbers or None"}
+_ANNOTATIONS = {"real": float, "count": int, "switch": bool, "choice": str,
+                "list": Optional[Union[Sequence[float], float]]}
 
 
 def _number(value):
@@ -14,7 +17,10 @@ def _number(value):
 
 
 def default(info):
-    """A parameter's default as the Python value its keyword takes."""
+    """A parameter's default as the Python value its keyword takes: a number, a choice's name,
+    or None (an empty list)."""
+    if info["kind"] in ("choice", "list"):
+        return info["default"]
     if info["kind"] == "switch":
         return bool(info["default"])
     if info["kind"] == "count":
@@ -31,6 +37,13 @@ def keywords():
 
 def accepted(info):
     """The accepted values of a parameter, with its unit."""
+    if info["kind"] == "choice":
+        return ", ".join(repr(name) for name in info["choices"])
+    if info["kind"] == "list":
+        return (f"one number or a sequence of numbers (None for none), each "
+                f"{_number(info['min'])} to {_number(info['max'])}"
+                + (f", {info['bound']}" if info["bound"] else "")
+                + (f" ({info['unit']})" if info["unit"] else ""))
     if info["kind"] == "switch":
         text = "False or True (0 or 1)"
     else:
@@ -50,7 +63,10 @@ def parameters_doc(indent="    "):
     for info in PARAMETERS:
         unit = f" {info['unit']}" if info["unit"] else ""
         value = default(info)
-        shown = repr(value) if isinstance(value, bool) else _number(value) + unit
+        if isinstance(value, (bool, str)) or value is None:
+            shown = repr(value)
+        else:
+            shown = _number(value) + unit
         summary = info["summary"][0].upper() + info["summary"][1:]
         entries.append(
             f"{indent}{info['name']} : {_TYPES[info['kind']]}, default {shown}\n"

@@ -12,7 +12,7 @@ import warnings
 
 import numpy as np
 
-from . import _core
+from . import _core, _models
 from ._analysis import Bands
 
 # How the program writes its output; the binding returns the samples before this step.
@@ -48,11 +48,18 @@ def build(design, seed=None, cascades=()):
     hilbert = s["envelope_detection"] == 0
     analysis_filter = design["analysis_filters"][0] if n else {"b": [], "a": []}
     factor = float(design["interaction_factor"])
+    electrodes = {"count": int(design["electrode_count"]),
+                  "active": [int(e) for e in design["electrodes"]],
+                  "off": [int(e) for e in design["off"]], "numbering": _models.NUMBERING}
+    allocation = _models.allocation(s, electrodes)
     # The engine's factor is exp(-spacing / interact_decay), the spacing being the array's
-    # length over the gaps between the inserted electrodes. The spacing and the attenuation
-    # are taken from that definition rather than from the factor, which is 0 (it underflows)
-    # for short length constants.
-    spacing = s["length_ci"] / (n - 1) if n > 1 else None
+    # length over the gaps between the inserted electrodes (switched-off ones included: the
+    # others keep their places). The spacing and the attenuation are taken from that
+    # definition rather than from the factor, which is 0 (it underflows) for short length
+    # constants.
+    count = electrodes["count"]
+    spacing = s["length_ci"] / (count - 1) if count > 1 and n > 1 else None
+    synthesis_filter = design["synthesis_filters"][0] if n else {"b": [], "a": []}
 
     return {
         "software": {"name": "cihear", "version": __version__},
@@ -62,13 +69,19 @@ def build(design, seed=None, cascades=()):
             for name, info in parameter_table(PARAMETERS).items()
         },
         "processing_rate_hz": fs,
-        "channels": {"implant": s["n_chan_ci"], "inserted": n, "selected_per_frame": s["n_on"]},
+        "channels": {"implant": s["n_chan_ci"], "inserted": count, "active": n,
+                     "selected_per_frame": s["n_on"]},
+        "electrodes": electrodes,
         "analysis": {
             "filter": _filter_kind(analysis_filter),
-            "spacing": "contiguous bands of equal width on a logarithmic frequency axis",
+            "spacing": allocation["description"],
+            "layout": allocation["layout"],
+            "map": allocation["map"],
+            "map_source": allocation["source"],
             "low_hz": float(bands.low[0]) if n else None,
             "high_hz": float(bands.high[-1]) if n else None,
-            "bands": band_table(bands, measured),
+            "edges_hz": [float(e) for e in bands.low] + [float(bands.high[-1])] if n else [],
+            "bands": band_table(bands, measured, electrodes["active"]),
         },
         "envelope": {
             "method": (
@@ -102,7 +115,7 @@ def build(design, seed=None, cascades=()):
             ),
             "weights": [float(w) for w in design["interaction_weights"]],
         },
-        "carrier": {
+        "carrier": _models.carrier(s, design, seed) or {
             "synchronization": s["synchronization"],
             "type": "Gaussian noise weighted 1 - synchronization plus a pulse train on the "
             "envelope's local maxima, at the noise's energy, weighted synchronization",
@@ -110,10 +123,10 @@ def build(design, seed=None, cascades=()):
             + (f" seeded with {seed}" if seed is not None else " (the program's own)"),
         },
         "synthesis": {
-            "filter": _filter_kind(design["synthesis_filters"][0] if n else {"b": [], "a": []}),
+            "filter": _filter_kind(synthesis_filter),
             "applied": "once, after the modulation",
             "frequency_shift": bool(s["freq_shift"]),
-            "bands": band_table(synthesis, measured_synthesis),
+            "bands": band_table(synthesis, measured_synthesis, electrodes["active"]),
         },
         "eas": {
             "enabled": bool(s["eas"]),
@@ -128,7 +141,9 @@ def build(design, seed=None, cascades=()):
         },
         "warnings": list(cascades) + questionable(bands, synthesis, measured,
                                                   measured_synthesis, s, fs)
-        + broken_filters(design),
+        + broken_filters(design)
+        + model_warnings(s, (bands, measured, analysis_filter),
+                         (synthesis, measured_synthesis, synthesis_filter)),
     }
 
 
@@ -139,11 +154,13 @@ def parameter_table(parameters):
     return {p["name"]: p for p in parameters}
 
 
-def band_table(nominal, measured):
-    """One row per channel (1 = lowest frequency): the nominal band and the measured -3 dB one."""
+def band_table(nominal, measured, electrodes=None):
+    """One row per channel (1 = lowest frequency): its electrode (1 = most apical; the channel
+    number when `electrodes` is not given), the nominal band and the measured -3 dB one."""
     return [
         {
             "channel": i + 1,
+            "electrode": electrodes[i] if electrodes else i + 1,
             **{k: float(v) for k, v in zip(nominal._fields, (a[i] for a in nominal))},
             **{"measured_" + k: float(v) for k, v in zip(measured._fields, (a[i] for a in measured))},
         }
@@ -177,6 +194,21 @@ def questionable(bands, synthesis, measured, measured_synthesis, s, fs):
                 f"{synthesis.center[i]:.0f} Hz, {octaves[i]:+.2f} octaves)"
             )
     return found
+
+
+def model_warnings(s, analysis, synthesis):
+    """Sentences about the frequency allocation: bands narrower than the FIR filters resolve (on
+    the analysis and the synthesis side, each given as (nominal, measured, first filter); said
+    once when both sides have the same bands), and a map that only approximates a device's."""
+    sides = [(what, nominal, measured, f) for what, (nominal, measured, f)
+             in (("analysis", analysis), ("synthesis", synthesis))
+             if len(f["b"]) and not len(f["a"])]  # an IIR band-pass passes its nominal band
+    if len(sides) == 2 and all(np.array_equal(x, y) for x, y in zip(sides[0][1:3], sides[1][1:3])):
+        sides = [("analysis and synthesis", *sides[0][1:])]
+    found = [_models.unresolved(nominal, measured, len(f["b"]), what)
+             for what, nominal, measured, f in sides]
+    found.append(_models.approximation(s))
+    return [text for text in found if text]
 
 
 def broken_filters(design):
@@ -260,14 +292,23 @@ def _paragraph(r):
     syn, eas, out = r["synthesis"], r["eas"], r["output"]
     af = a["filter"]
     seed = "its default random sequence" if r["seed"] is None else f"seed {r['seed']}"
+    electrodes = r["electrodes"]
+    per = "electrode" if not electrodes["off"] else "active electrode"
     text = [
         f"Stimuli were processed with cihear {r['software']['version']} ({seed}) at "
         f"{r['processing_rate_hz']:g} Hz.",
         f"The implant had {r['channels']['implant']} electrodes on a {p['length_ci']:g} mm "
-        f"array, {r['channels']['inserted']} of them inserted, one analysis channel each; "
-        f"the channels covered {_hz(a['low_hz'])} to {_hz(a['high_hz'])} in {a['spacing']}"
+        f"array, {r['channels']['inserted']} of them inserted, one analysis channel per {per}; "
+        f"the channels covered {_hz(a['low_hz'])} to {_hz(a['high_hz'])} with {a['spacing']}"
         + (f" (the range below {_hz(eas['crossover_hz'])} went to the hearing aid)"
            if eas["enabled"] else "") + ".",
+        f"{_models.NUMBERING[0].upper()}{_models.NUMBERING[1:]}"
+        + (f" (channel 1 on electrode {electrodes['active'][0]})"
+           if electrodes["active"] and electrodes["active"][0] != 1 else "") + ".",
+        f"The nominal band edges were {_models.numbers([round(e) for e in a['edges_hz']], 'Hz')}"
+        "; the bands measured at -3 dB from the analysis filters' responses were "
+        + ", ".join(f"{b['measured_low']:.0f}-{b['measured_high']:.0f}" for b in a["bands"])
+        + " Hz.",
     ]
     if "taps" in af:
         text.append(f"Each band was filtered by a {af['taps']}-tap {af['type']} "
@@ -300,9 +341,15 @@ def _paragraph(r):
             f"(electrode spacing {cs['electrode_spacing_mm']:.3g} mm, length constant "
             f"{cs['length_constant_mm']:g} mm, {cs['attenuation_db_per_mm']:.2f} dB/mm).")
     c = r["carrier"]
+    if "tones_hz" in c:
+        carrier = (f"Each envelope modulated a carrier: {c['type']}, at "
+                   f"{_models.numbers([round(f) for f in c['tones_hz']], 'Hz')}; the start "
+                   f"phases were {c['start_phases']}.")
+    else:
+        carrier = (f"Each envelope modulated a carrier: {c['type']} (synchronization "
+                   f"{c['synchronization']:g}); the noise was {c['noise']}.")
     text.append(
-        f"Each envelope modulated a carrier: {c['type']} (synchronization "
-        f"{c['synchronization']:g}); the noise was {c['noise']}. Each modulated carrier was "
+        carrier + f" Each modulated carrier was "
         f"filtered by the {syn['filter']['taps']}-tap FIR band-pass of its synthesis band ("
         + ("the band at its electrode's place frequency, frequency shift"
            if syn["frequency_shift"] else "equal to its analysis band")
@@ -324,16 +371,20 @@ def _wrap(text, width=96):
 
 
 def _table(r):
-    rows = [("channel", "analysis (Hz)", "analysis -3 dB (Hz)",
-             "synthesis (Hz)", "synthesis -3 dB (Hz)")]
+    numbered = bool(r["electrodes"]["off"])  # the electrodes differ from the channels
+    rows = [("channel",) + (("electrode",) if numbered else ()) + (
+        "analysis (Hz)", "analysis -3 dB (Hz)", "synthesis (Hz)", "synthesis -3 dB (Hz)")]
     for a, s in zip(r["analysis"]["bands"], r["synthesis"]["bands"]):
-        rows.append((
-            str(a["channel"]),
+        rows.append((str(a["channel"]),) + ((str(a["electrode"]),) if numbered else ()) + (
             f"{a['low']:.0f}-{a['high']:.0f}", f"{a['measured_low']:.0f}-{a['measured_high']:.0f}",
             f"{s['low']:.0f}-{s['high']:.0f}", f"{s['measured_low']:.0f}-{s['measured_high']:.0f}",
         ))
     widths = [max(len(row[k]) for row in rows) for k in range(len(rows[0]))]
     lines = ["  ".join(c.rjust(w) for c, w in zip(row, widths)) for row in rows]
-    note = ("Channel 1 is the lowest-frequency (most apical). The -3 dB edges are measured "
-            "from the\nfrequency responses of the filters used.")
+    off = r["electrodes"]["off"]
+    note = (f"{_models.NUMBERING[0].upper()}{_models.NUMBERING[1:]}."
+            + (f" Electrode{'s' * (len(off) > 1)} {_models.numbers(off)} "
+               f"{'are' if len(off) > 1 else 'is'} switched off and "
+               f"{'have' if len(off) > 1 else 'has'} no channel." if off else "")
+            + "\nThe -3 dB edges are measured from the frequency responses of the filters used.")
     return "\n".join(lines + [note])

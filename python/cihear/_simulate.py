@@ -90,13 +90,16 @@ ValueError
     rate too low for the signal's length.
 TypeError
     A signal of another dtype, a parameter, seed or level that is not a number (a bool is a
-    number for eas and freq_shift only), or a clip_ok that is not a bool.
+    number for eas and freq_shift only), a choice (bands, map, carrier, sine_phase) that is
+    not a str, a list (band_edges, off) that is neither a number nor a sequence or 1-D array
+    of numbers, or a clip_ok that is not a bool.
 
 Warns
 -----
 cihear.CascadeWarning
-    When one parameter's value changed another's (n_on capped at n_chan_ci; f_max raised to
-    cutoff_freq, whether eas is on or off), and when the implant has more electrodes than
+    When one parameter's value changed another's (n_on capped at n_chan_ci or at the active
+    electrodes; f_max raised to cutoff_freq, whether eas is on or off; a map or band_edges
+    setting the channel count, f_min and f_max), and when the implant has more electrodes than
     inserted ones (n_chan_ci above n_inserted_ch left at its default): only the inserted
     electrodes are simulated.
 
@@ -105,4 +108,5 @@ Examples
     x, fs = soundfile.read("examples/speech.wav", dtype="int16")
     y = cihear.simulate(x, fs, n_on=8, rate=900)     # as the command line writes it
     y = cihear.simulate(x, fs, n_on=8, level=-25)    # RMS at -25 dBFS
+    y = cihear.simulate(x, fs, map="nucleus22", off=[3, 7], carrier="sine")
 """

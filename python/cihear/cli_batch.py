@@ -19,6 +19,11 @@ OUTPUT_DIR/sentences/s001__n_on-8__rate-900.wav. Parameters take the command lin
 (n_on, rate, f_min, ...) and 'seed'; those in no --grid take --set values or their defaults.
 The names carry every --grid value, and every --set value other than the default and the seed
 (s001__n_on-8__eas-1__seed-3.wav), so that two conditions never share a name.
+A choice takes its names (--grid map=nucleus22,ab16). A list is written with commas as the
+command line writes it (--set off=3,7); in a --grid, semicolons separate a list parameter's
+values (--grid "off=3,7;5;" is three conditions: 3 and 7 off, 5 off, none off), and a name
+joins a list's numbers with + (s001__off-3+7.wav, s001__off-none.wav). Semicolons may also
+separate the values of the other parameters.
 A manifest is a CSV file with the columns input and output (relative paths start at the
 manifest's folder), then any parameter columns and seed; an empty cell takes the default.
 
@@ -76,7 +81,7 @@ def _terminated(signum, frame):
 
 
 def main(argv=None):
-    from . import _jobs
+    from . import PARAMETERS, _jobs
     from ._batch import Busy, Interrupted, LogFailed, batch
 
     try:
@@ -88,7 +93,7 @@ def main(argv=None):
         if args.manifest is not None and args.folders:
             raise _UsageError("give either INPUT_DIR and OUTPUT_DIR or --manifest, not both")
         folders = args.folders or [None, None]
-        grid = _jobs.split_grid(args.grid)
+        grid = _jobs.split_grid(args.grid, {p["name"] for p in PARAMETERS if p["kind"] == "list"})
         fixed = _jobs.split_fixed(args.set)
         if args.manifest is not None and (grid or fixed):
             raise _UsageError("--grid and --set are for folders; a manifest gives the parameters")

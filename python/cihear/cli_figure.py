@@ -17,7 +17,10 @@ from ._params import real_from_text
 from .cli_report import Parser, _argument, add_simulation_options, run, simulation_options
 
 
-def _carrier(synchronization):
+def _carrier(synchronization, parameters=None):
+    if parameters is not None and parameters.get("carrier") == "sine":
+        return ("sine carrier (zero start phases)" if parameters["sine_phase"] == "zero"
+                else "sine carrier (random start phases)")
     if synchronization == 0:
         return "noise carrier"
     if synchronization == 1:
@@ -30,11 +33,21 @@ def key_parameters(analysis, name):
     (plot.summary gives the counts and the rate)."""
     from . import __version__
 
+    from ._models import numbers
+
     p = analysis.parameters
     seed = "default seed" if analysis.seed is None else f"seed {analysis.seed}"
-    return (f"{name} · bands {analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz · "
-            f"envelope {'Hilbert' if p['envelope_detection'] == 0 else 'rectified + low-pass'}"
-            f" · current spread {p['interact_decay']:g} mm · {_carrier(p['synchronization'])}"
+    if p["map"] != "none":
+        layout = f"map {p['map']}, "
+    elif p["band_edges"]:
+        layout = "band edges given, "
+    else:
+        layout = "" if p["bands"] == "log" else f"{p['bands']} "
+    off = analysis.off
+    return (f"{name} · {layout}bands {analysis.bands.low[0]:.0f}–{analysis.bands.high[-1]:.0f} Hz"
+            + (f" · electrode{'s' * (len(off) > 1)} {numbers(off)} off" if off else "")
+            + f" · envelope {'Hilbert' if p['envelope_detection'] == 0 else 'rectified + low-pass'}"
+            f" · current spread {p['interact_decay']:g} mm · {_carrier(p['synchronization'], p)}"
             + (f" · acoustic hearing (EAS) below {p['cutoff_freq']:g} Hz" if p["eas"] else "")
             + (" · frequency shift to the electrodes' places" if p["freq_shift"] else "")
             + f" · {seed} · cihear {__version__}")
@@ -58,11 +71,14 @@ def figure(signal, sample_rate, analysis, name, time_range, size_px, dpi=100):
 
 
 def write_csv(path, analysis, time_range):
-    """The electrodogram's frames starting in time_range: time (s), then a level per channel."""
+    """The electrodogram's frames starting in time_range: time (s), then a level per channel
+    (channel_1_300Hz; with electrodes switched off, channel_3_electrode_4_455Hz)."""
     start, stop = time_range
     keep = (analysis.frame_times >= start) & (analysis.frame_times < stop)
-    header = ",".join(["time_s"] + [f"channel_{i + 1}_{c:.0f}Hz"
-                                    for i, c in enumerate(analysis.bands.center)])
+    numbered = bool(analysis.off)
+    header = ",".join(["time_s"] + [
+        f"channel_{i + 1}_" + (f"electrode_{e}_" if numbered else "") + f"{c:.0f}Hz"
+        for i, (c, e) in enumerate(zip(analysis.bands.center, analysis.electrodes))])
     table = np.column_stack([analysis.frame_times[keep], analysis.electrodogram[:, keep].T])
     np.savetxt(path, table, delimiter=",", header=header, comments="",
                fmt=["%.10g"] + ["%.17g"] * analysis.channels)

@@ -43,7 +43,25 @@ def _switch(text):
         raise argparse.ArgumentTypeError(f"'{text}' is not 0, 1, true or false") from None
 
 
+def _text_value(name):
+    """An argparse type reading a choice's name or a list of numbers as the command line writes
+    them (3,7), with the library's refusal as the option's usage error."""
+    from . import _core
+
+    def parse(text):
+        try:
+            return _core.parse_value(name, text)
+        except ValueError as e:
+            raise argparse.ArgumentTypeError(str(e)) from None
+
+    return parse
+
+
 def _help(p):
+    if p["kind"] == "choice":
+        return f"{p['summary']} (default {p['default']}; {p['accepted']})"
+    if p["kind"] == "list":
+        return f"{p['summary']} (default none; {p['accepted']})"
     if p["kind"] == "switch":
         accepted = "0 or 1"
     else:
@@ -53,13 +71,20 @@ def _help(p):
 
 
 def add_simulation_options(parser):
-    """The thirteen parameters as --name options (with the command line's letters) and --seed."""
+    """The parameters as --name options (with the command line's letters) and --seed: the coding
+    strategy's, then the implant models' (a choice's name, a list as 3,7)."""
     group = parser.add_argument_group("simulation options")
     for name, p in parameter_table(PARAMETERS).items():
+        if p["kind"] == "choice":
+            metavar, parse = "|".join(p["choices"]), _text_value(name)
+        elif p["kind"] == "list":
+            metavar, parse = "V1,V2,...", _text_value(name)
+        elif p["kind"] == "switch":
+            metavar, parse = "0|1", _switch
+        else:
+            metavar, parse = "X", _argument(real_from_text)
         flags = [f"--{name}"] + ([f"-{p['letter']}"] if p["letter"] else [])
-        group.add_argument(*flags, dest=name, default=None, metavar="X" if p["kind"] != "switch"
-                           else "0|1",
-                           type=_switch if p["kind"] == "switch" else _argument(real_from_text),
+        group.add_argument(*flags, dest=name, default=None, metavar=metavar, type=parse,
                            help=_help(p))
     group.add_argument("--seed", type=_argument(whole_from_text), default=None,
                        help="seed of the carrier noise (default: the program's own sequence)")

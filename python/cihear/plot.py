@@ -9,8 +9,12 @@ import numpy as np
 
 # Height of the tallest stimulation line, in rows: lines never reach the next row.
 ROW_FILL = 0.75
-# Said on every channel axis: manufacturers number electrodes in opposite directions.
+# Said on every channel or electrode axis: manufacturers number electrodes in opposite
+# directions.
 CHANNEL_ORDER = "channel 1 = most apical (lowest band)"
+ELECTRODE_ORDER = "1 = apical (lowest band)"
+# The label of a switched-off electrode's (empty) row.
+OFF_LABEL = "off"
 # The band edges on the spectrograms: dashed cyan, which no colour of the map resembles.
 EDGE_STYLE = {"colors": "cyan", "linewidths": 0.8, "linestyles": (0, (5, 3)), "alpha": 0.8}
 # The depth of the spectrograms' colour range, in dB.
@@ -45,8 +49,11 @@ def summary(analysis):
     pulses/s each' (with '22 electrodes, 12 inserted, ...' when not all are inserted)."""
     p = analysis.parameters
     electrodes = int(p["n_chan_ci"])
-    inserted = f", {analysis.channels} inserted" if analysis.channels != electrodes else ""
-    return (f"{electrodes} electrodes{inserted}, {int(p['n_on'])} stimulated per cycle, "
+    count = analysis.electrode_count
+    inserted = f", {count} inserted" if count != electrodes else ""
+    off = analysis.off
+    off = f", {len(off)} switched off" if off else ""
+    return (f"{electrodes} electrodes{inserted}{off}, {int(p['n_on'])} stimulated per cycle, "
             f"{p['rate']:g} pulses/s each")
 
 
@@ -61,12 +68,23 @@ def channel_labels(bands):
     return [f"{i + 1} · {c:.0f} Hz" for i, c in enumerate(bands.center)]
 
 
-def electrodogram(analysis, ax=None, time_range=None):
-    """The electrodogram of an Analysis: one row per channel, lowest frequency at the bottom.
+def electrode_labels(analysis):
+    """One label per electrode, 1 (the most apical) first: '4 · 455 Hz', the electrode's number
+    and its channel's centre frequency, or '3 · off' for an electrode switched off."""
+    labels = [f"{e} · {OFF_LABEL}" for e in range(1, analysis.electrode_count + 1)]
+    for c, e in enumerate(analysis.electrodes):
+        labels[e - 1] = f"{e} · {analysis.bands.center[c]:.0f} Hz"
+    return labels
 
-    Each selected (channel, frame) is a vertical line from the row's baseline at the frame's
-    start, its height proportional to its level; the largest level in the picture (over all
-    channels) fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
+
+def electrodogram(analysis, ax=None, time_range=None):
+    """The electrodogram of an Analysis: one row per electrode, electrode 1 (the most apical, the
+    lowest band) at the bottom, labelled with its number and its channel's centre frequency; a
+    switched-off electrode is an empty row labelled "off".
+
+    Each selected (channel, frame) is a vertical line from its electrode row's baseline at the
+    frame's start, its height proportional to its level; the largest level in the picture
+    (over all channels) fills ROW_FILL of a row. time_range=(start, stop) in seconds limits the frames drawn to
     those starting in [start, stop). Beside the axes, a level scale (the axes' only child axes)
     shows the tallest line's height in dB re full scale. Returns the LineCollection (one
     segment per line).
@@ -84,18 +102,22 @@ def electrodogram(analysis, ax=None, time_range=None):
     peak = np.abs(levels).max() if levels.size else 0.0
     heights = levels / peak * ROW_FILL if peak > 0 else np.zeros_like(levels)
     x = times[frame] * scale
-    segments = np.stack([np.column_stack([x, channel]), np.column_stack([x, channel + heights])],
-                        axis=1)
+    row = np.asarray(analysis.electrodes, dtype=np.float64)[channel] - 1
+    segments = np.stack([np.column_stack([x, row]), np.column_stack([x, row + heights])], axis=1)
     lines = LineCollection(segments, colors="black", linewidths=0.6)
     ax.add_collection(lines)
+    rows = analysis.electrode_count
     ax.set_xlim(start * scale, stop * scale)
-    ax.set_ylim(-0.5, analysis.channels - 0.5 + ROW_FILL / 2)
-    ax.set_yticks(np.arange(analysis.channels))
-    ax.set_yticklabels(channel_labels(analysis.bands))
+    ax.set_ylim(-0.5, rows - 0.5 + ROW_FILL / 2)
+    ax.set_yticks(np.arange(rows))
+    ax.set_yticklabels(electrode_labels(analysis))
+    for e in analysis.off:
+        ax.get_yticklabels()[e - 1].set_color("0.45")
+        ax.axhspan(e - 1.5 + ROW_FILL / 2, e - 0.5 + ROW_FILL / 2, color="0.93", zorder=0)
     ax.set_xlabel(f"time ({unit})")
-    ax.set_ylabel(f"channel · centre frequency\n{CHANNEL_ORDER}")
+    ax.set_ylabel(f"electrode · centre frequency\n{ELECTRODE_ORDER}")
     ax.set_title("electrodogram: one line per stimulation, its height the level")
-    _level_scale(ax, analysis.channels - 1, peak)
+    _level_scale(ax, rows - 1, peak)
     return lines
 
 

@@ -1,6 +1,8 @@
 // Input checks and the conversions of settings, designs and inspections to Python objects.
 #include "convert.h"
 
+#include <pybind11/stl.h>
+
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -152,6 +154,79 @@ py::list FilterList(const std::vector<cihear::Filter>& filters) {
     return l;
 }
 
+std::string TypeName(const py::handle& value) {
+    return py::str(value.get_type().attr("__name__"));
+}
+
+// A choice's names as a message lists them: "log, greenwood, linear, erb".
+std::string ChoiceList(const cihear::ParameterInfo& info) {
+    std::string names = info.choices;
+    for (size_t bar = names.find('|'); bar != std::string::npos; bar = names.find('|', bar)) {
+        names.replace(bar, 1, ", ");
+    }
+    return names;
+}
+
+// A list parameter's numbers from one number or a 1-D sequence or array of numbers.
+std::vector<double> ListNumbers(const std::string& name, const py::handle& value) {
+    const std::string expected =
+        name + " must be a number or a sequence of numbers (e.g. [3, 7]), not ";
+    if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value)) {
+        throw py::type_error(expected + TypeName(value) + " " + std::string(py::repr(value)));
+    }
+    if (IsBool(value)) {
+        throw py::type_error(expected + "a bool (" + std::string(py::repr(value)) + ")");
+    }
+    if (py::isinstance<py::array>(value) && py::array::ensure(value).ndim() == 0) {
+        return {Number(value, name)};  // a numpy scalar array
+    }
+    if (PyNumber_Check(value.ptr()) && !PySequence_Check(value.ptr())) {
+        return {Number(value, name)};
+    }
+    if (py::isinstance<py::array>(value) && py::array::ensure(value).ndim() != 1) {
+        throw py::type_error(expected + "an array of " +
+                             std::to_string(py::array::ensure(value).ndim()) + " dimensions");
+    }
+    if (!PySequence_Check(value.ptr())) {
+        throw py::type_error(expected + TypeName(value));
+    }
+    std::vector<double> numbers;
+    const py::sequence items = py::reinterpret_borrow<py::sequence>(value);
+    for (size_t i = 0; i < items.size(); i++) {
+        const py::object item = items[i];
+        const std::string what = "item " + std::to_string(i) + " of " + name;
+        if (IsBool(item)) {
+            throw py::type_error(what + " must be a number, not a bool (" +
+                                 std::string(py::repr(item)) + ")");
+        }
+        numbers.push_back(Number(item, what));
+    }
+    return numbers;
+}
+
+// The value a keyword gives the parameter `info` (null: a name the library does not know,
+// which it refuses): a number, a choice's name, or a list of numbers.
+cihear::Value KeywordValue(const cihear::ParameterInfo* info, const std::string& name,
+                           const py::handle& value) {
+    if (info && info->kind == cihear::ValueKind::kChoice) {
+        if (py::isinstance<py::str>(value)) {
+            return cihear::Value(value.cast<std::string>());
+        }
+        throw py::type_error(name + " must be a name (one of " + ChoiceList(*info) + "), not " +
+                             (IsBool(value) ? std::string("a bool") : TypeName(value)) + " (" +
+                             std::string(py::repr(value)) + ")");
+    }
+    if (info && info->kind == cihear::ValueKind::kList) {
+        return cihear::Value(ListNumbers(name, value));
+    }
+    // A bool is the natural value of a switch only: n_on=True would be read as 1.
+    if (info && info->kind != cihear::ValueKind::kSwitch && IsBool(value)) {
+        throw py::type_error(name + " must be a number, not a bool (" +
+                             std::string(py::repr(value)) + ")");
+    }
+    return cihear::Value(Number(value, name));
+}
+
 }  // namespace
 
 void RaiseNotFinite(const char* what, const char* unit, size_t index) {
@@ -199,17 +274,15 @@ uint32_t SampleRate(const py::handle& rate) {
     return static_cast<uint32_t>(v);
 }
 
-std::vector<std::pair<std::string, double>> ParameterValues(const py::dict& parameters) {
-    std::vector<std::pair<std::string, double>> values;
+std::vector<std::pair<std::string, cihear::Value>> ParameterValues(const py::dict& parameters) {
+    std::vector<std::pair<std::string, cihear::Value>> values;
     for (const auto& item : parameters) {
         const std::string name = py::str(item.first);
-        // A bool is the natural value of a switch only: n_on=True would be read as 1.
         const cihear::ParameterInfo* info = cihear::FindParameter(name);
-        if (info && info->kind != cihear::ValueKind::kSwitch && IsBool(item.second)) {
-            throw py::type_error(name + " must be a number, not a bool (" +
-                                 std::string(py::repr(item.second)) + ")");
+        if (info && info->kind == cihear::ValueKind::kList && item.second.is_none()) {
+            continue;  // None: no list, the parameter's default
         }
-        values.emplace_back(name, Number(item.second, name));
+        values.emplace_back(name, KeywordValue(info, name, item.second));
     }
     return values;
 }
@@ -232,17 +305,30 @@ cihear::Settings StrictSettings(const py::dict& parameters, const py::handle& wa
     return applied.settings;
 }
 
+py::object ValueObject(const cihear::ParameterInfo& info, const cihear::Value& v) {
+    if (v.kind == cihear::Value::Kind::kName) {
+        return py::str(v.name);
+    }
+    if (v.kind == cihear::Value::Kind::kList) {
+        return py::cast(v.list);
+    }
+    if (info.kind == cihear::ValueKind::kSwitch) {
+        return py::bool_(v.number != 0);
+    }
+    if (info.kind == cihear::ValueKind::kCount) {
+        return py::int_(static_cast<long long>(v.number));
+    }
+    return py::float_(v.number);
+}
+
+py::object ParameterObject(const cihear::Settings& settings, const cihear::ParameterInfo& info) {
+    return ValueObject(info, cihear::GetParameter(settings, info));
+}
+
 py::dict SettingsDict(const cihear::Settings& settings) {
     py::dict d;
     for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
-        const double v = cihear::GetValue(settings, info);
-        if (info.kind == cihear::ValueKind::kSwitch) {
-            d[info.name] = py::bool_(v != 0);
-        } else if (info.kind == cihear::ValueKind::kCount) {
-            d[info.name] = py::int_(static_cast<long long>(v));
-        } else {
-            d[info.name] = py::float_(v);
-        }
+        d[info.name] = ParameterObject(settings, info);
     }
     return d;
 }
@@ -263,6 +349,11 @@ py::dict DesignDict(const cihear::Design& design) {
     d["interaction_weights"] =
         py::array_t<double>(static_cast<py::ssize_t>(design.interactionWeights.size()),
                             design.interactionWeights.data());
+    d["electrode_count"] = design.electrodeCount;
+    d["electrodes"] = py::cast(design.electrodes);
+    d["off"] = py::cast(design.off);
+    d["tones"] =
+        py::array_t<double>(static_cast<py::ssize_t>(design.tones.size()), design.tones.data());
     return d;
 }
 

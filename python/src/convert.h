@@ -24,14 +24,20 @@ std::vector<double> MonoSamples(const py::handle& signal);
 // A whole sample rate in Hz, from an int or a whole float.
 uint32_t SampleRate(const py::handle& rate);
 
-// name/value pairs from keyword arguments: every value a number, never a string.
-std::vector<std::pair<std::string, double>> ParameterValues(const py::dict& parameters);
+// name/value pairs from keyword arguments: a number for a number's parameter (never a string;
+// a bool for a switch only), a str for a choice, a number or a 1-D sequence or array of
+// numbers for a list (None: no list, the default); a TypeError for any other value.
+std::vector<std::pair<std::string, cihear::Value>> ParameterValues(const py::dict& parameters);
 
 // ApplyStrict, with every error raised together as one ValueError and every cascade issued
 // as a CascadeWarning `stacklevel` frames up.
 cihear::Settings StrictSettings(const py::dict& parameters, const py::handle& warningClass,
                                 int stacklevel);
 
+// A parameter's value as Python gives it: a float, an int (a count), a bool (a switch), a str (a
+// choice's name) or a list of floats.
+py::object ValueObject(const cihear::ParameterInfo& info, const cihear::Value& value);
+py::object ParameterObject(const cihear::Settings& settings, const cihear::ParameterInfo& info);
 py::dict SettingsDict(const cihear::Settings& settings);
 py::dict DesignDict(const cihear::Design& design);
 // `envelopes`: whether they were asked for (else the entry is None).

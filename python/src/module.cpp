@@ -9,6 +9,8 @@
 #include <string>
 
 #include "convert.h"
+#include "params/Models.h"
+#include "params/ValueText.h"
 
 namespace py = pybind11;
 using namespace cihear_python;
@@ -33,7 +35,23 @@ const char* KindName(cihear::ValueKind kind) {
     return "";
 }
 
+// A choice's names, in the order of their indices; empty for the other kinds.
+py::list ChoiceNames(const cihear::ParameterInfo& info) {
+    py::list names;
+    const std::string all = info.choices;
+    for (size_t start = 0; !all.empty();) {
+        const size_t bar = all.find('|', start);
+        names.append(all.substr(start, bar == std::string::npos ? bar : bar - start));
+        if (bar == std::string::npos) {
+            break;
+        }
+        start = bar + 1;
+    }
+    return names;
+}
+
 py::list ParameterList() {
+    const cihear::Settings defaults;
     py::list list;
     for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
         py::dict d;
@@ -41,15 +59,53 @@ py::list ParameterList() {
         d["letter"] = info.letter ? py::object(py::str(std::string(1, info.letter))) : py::none();
         d["kind"] = KindName(info.kind);
         d["unit"] = info.unit;
-        d["default"] = info.defaultValue;
+        // The keyword's default: a number, a choice's name, or None for an empty list.
+        d["default"] =
+            info.kind == cihear::ValueKind::kList ? py::none() : ParameterObject(defaults, info);
         d["min"] = info.min;
         d["max"] = info.max;
         d["bound"] = info.bound;
         d["summary"] = info.summary;
         d["help"] = info.help;
+        d["choices"] = ChoiceNames(info);
+        d["accepted"] = params::Accepted(info);
         list.append(d);
     }
     return list;
+}
+
+// The device maps by name: their band edges (Hz, lowest first), channel count and source.
+py::dict MapList() {
+    const cihear::ParameterInfo& info = *cihear::FindParameter("map");
+    py::dict maps;
+    const py::list names = ChoiceNames(info);
+    for (size_t i = 0; i < names.size(); i++) {
+        const std::vector<double> edges = params::MapEdges(static_cast<unsigned>(i));
+        if (edges.empty()) {
+            continue;  // none
+        }
+        py::dict d;
+        d["edges"] = edges;
+        d["channels"] = edges.size() - 1;
+        d["source"] = params::MapSource(static_cast<unsigned>(i));
+        maps[names[i]] = d;
+    }
+    return maps;
+}
+
+// The value of parameter `name` written as `text` the command line's way (a number, a name,
+// numbers separated by commas), as Python gives it; the library's ValueError otherwise.
+py::object ParseValue(const std::string& name, const std::string& text) {
+    const cihear::ParameterInfo* info = cihear::FindParameter(name);
+    if (!info) {
+        throw py::value_error("unknown parameter '" + name + "'");
+    }
+    cihear::Value value;
+    std::string error;
+    if (!cihear::ParseValue(*info, text, value, error)) {
+        throw py::value_error(error);
+    }
+    return ValueObject(*info, value);
 }
 
 // Takes `name` out of the keyword arguments, or gives `otherwise`.
@@ -253,6 +309,7 @@ PYBIND11_MODULE(_core, m) {
     m.attr("OUTPUT_RATE") = cihear::kOutputRate;
     m.attr("MAX_SEED") = cihear::kMaxSeed;
     m.attr("PARAMETERS") = ParameterList();
+    m.attr("MAPS") = MapList();
     // An adjustment of one parameter made because of another (e.g. n_on capped at n_chan_ci).
     const auto warning = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
         "cihear.CascadeWarning", "A parameter changed because of another one's value.",
@@ -285,7 +342,10 @@ values), 'bands', 'synthesis_bands', 'measured_bands', 'measured_synthesis_bands
 of float64 arrays 'low', 'high', 'center', 'bandwidth' in Hz, one entry per channel),
 'analysis_filters' and 'synthesis_filters' (lists of {'b', 'a'} coefficient arrays),
 'detector_low_pass', 'smoothing', 'acoustic_low_pass' ({'b', 'a'}; empty arrays when unused),
-'interaction_factor' and 'interaction_weights' (weight at a distance of d channels).)");
+'interaction_factor' and 'interaction_weights' (weight at a distance of d electrodes),
+'electrode_count' (the inserted electrodes), 'electrodes' (channel c's electrode, 1 the most
+apical), 'off' (the electrodes switched off, which have no channel) and 'tones' (carrier sine:
+each channel's tone in Hz; else empty).)");
     m.def(
         "simulate_wav",
         [warning](const std::string& path, py::kwargs kwargs) {
@@ -303,6 +363,10 @@ words.)");
           "(samples, sample_rate) of the WAV file at `path` (bytes) as the command line reads it "
           "(float64 mono, v / 32768), or None when its samples are not 16-bit PCM; the command "
           "line's refusals are ValueErrors with its words.");
+    m.def("parse_value", &ParseValue, py::arg("name"), py::arg("text"),
+          "The value of parameter `name` written as `text` as the command line writes it (a "
+          "number, a choice's name, numbers separated by commas; '' an empty list): a float, "
+          "int, bool, str or list of floats. ValueError with the library's words otherwise.");
     m.def("to_pcm16", &ToPcm16, py::arg("samples"),
           "The 16-bit values the program stores for output samples (int16, same shape).");
     m.def("write_wav16", &WriteWav16, py::arg("path"), py::arg("samples"),

@@ -30,7 +30,11 @@ def tone(fs, seconds, hz=1000.0, amplitude=12000):
 def cli_options(parameters):
     args = []
     for name, value in parameters.items():
-        args += [f"--{name}", str(int(value)) if isinstance(value, bool) else str(value)]
+        if isinstance(value, (list, tuple)):
+            text = ",".join(map(str, value))  # a list as the command line writes it: 3,7
+        else:
+            text = str(int(value)) if isinstance(value, bool) else str(value)
+        args += [f"--{name}", text]
     return args
 
 

@@ -17,6 +17,12 @@ OPTION_SETS = [
     {"n_chan_ci": 8, "n_on": 10, "cutoff_freq": 4000.0, "f_max": 3000.0, "eas": True},
     {"rate": 2500.5, "synchronization": 0.0, "n_inserted_ch": 9, "envelope_detection": 1,
      "freq_shift": True},
+    # The implant models: a device map with electrodes switched off, a layout with the tone
+    # carrier, and edges of one's own under freq_shift.
+    {"map": "nucleus22", "off": [3, 7], "n_on": 8},
+    {"bands": "greenwood", "carrier": "sine", "sine_phase": "zero", "off": 12},
+    {"band_edges": [250.0, 500.0, 1000.5, 2000.0, 4000.0, 7000.0], "carrier": "sine",
+     "freq_shift": True, "envelope_detection": 1},
 ]
 
 INPUTS = {

@@ -11,7 +11,7 @@ import cihear
 from cihear import _core
 
 X = np.zeros(2000)
-NUMBERS = [p["name"] for p in cihear.PARAMETERS if p["kind"] != "switch"]
+NUMBERS = [p["name"] for p in cihear.PARAMETERS if p["kind"] in ("real", "count")]
 SWITCHES = [p["name"] for p in cihear.PARAMETERS if p["kind"] == "switch"]
 
 

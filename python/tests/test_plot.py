@@ -40,7 +40,7 @@ def test_electrodogram_lines(run, time_range):
     labels = [t.get_text() for t in lines.axes.get_yticklabels()]
     assert labels[0].startswith("1 ") and f"{a.bands.center[0]:.0f} Hz" in labels[0]
     assert lines.axes.get_xlabel() == "time (ms)"  # spans under half a second
-    assert "channel 1 = most apical (lowest band)" in lines.axes.get_ylabel()
+    assert "1 = apical (lowest band)" in lines.axes.get_ylabel()
     # The level scale: a bar beside the top row as tall as the tallest line, marked with the
     # tallest level in view in dB re full scale.
     (side,) = lines.axes.child_axes

@@ -76,7 +76,10 @@ def test_low_pass_cutoffs_are_measured(rate):
 
 
 def test_warnings():
-    assert cihear.report()["warnings"] == []
+    # At the defaults the only warning is that the 100-tap filters pass the three lowest bands
+    # (96 to 168 Hz wide) at about 260 Hz (see test_models for the criterion).
+    (default,) = cihear.report()["warnings"]
+    assert default.startswith("3 analysis and synthesis bands are narrower than the 100-tap")
     nyquist = cihear.report(f_max=10000)["warnings"]
     assert any("channel 12" in w and "Nyquist" in w for w in nyquist)
     shifted = cihear.report(freq_shift=True, n_inserted_ch=6)["warnings"]
@@ -109,6 +112,8 @@ def test_json_and_text():
 
 def range_ends():
     for p in cihear.PARAMETERS:
+        if p["kind"] in ("choice", "list"):
+            continue  # names and lists: test_models
         for end in ("min", "max"):
             value = {"switch": bool, "count": int, "real": float}[p["kind"]](p[end])
             yield pytest.param(p["name"], value, id=f"{p['name']}={value:g}")

@@ -42,21 +42,43 @@ void DescribeAudio(po::options_description& d, LiveOptions& o) {
         ("record", po::value(&o.record), "write the stream's output (20000 Hz, 32-bit float WAV)");
 }
 
-// The simulation's options, as strings, so that the library checks them strictly.
-void DescribeSimulation(po::options_description& d) {
-    for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
-        std::string name = info.name;
-        if (info.letter) {
-            name += std::string(",") + info.letter;
-        }
-        d.add_options()(name.c_str(), po::value<std::string>(), info.summary);
-    }
-}
-
 bool Number(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end && *end == '\0' && std::isfinite(value);
+}
+
+// The simulation's options, as strings, so that the library checks them strictly: the coding
+// strategy's, then the implant models' (a choice's name, a list as 3,7), as cihear names them.
+void DescribeSimulation(po::options_description& strategy, po::options_description& models) {
+#define CIHEAR_COUNT_ONE(...) +1
+    const size_t strategyCount = 0 CIHEAR_STRATEGY_PARAMETERS(CIHEAR_COUNT_ONE);
+#undef CIHEAR_COUNT_ONE
+    const std::vector<cihear::ParameterInfo>& table = cihear::ParameterTable();
+    for (size_t i = 0; i < table.size(); i++) {
+        std::string name = table[i].name;
+        if (table[i].letter) {
+            name += std::string(",") + table[i].letter;
+        }
+        (i < strategyCount ? strategy : models)
+            .add_options()(name.c_str(), po::value<std::string>(), table[i].summary);
+    }
+}
+
+// The value of one simulation option, or false with `error` naming the option, the value and
+// what is accepted.
+bool SimulationValue(const cihear::ParameterInfo& info, const std::string& text,
+                     cihear::Value& value, std::string& error) {
+    if (info.kind == cihear::ValueKind::kChoice || info.kind == cihear::ValueKind::kList) {
+        return cihear::ParseValue(info, text, value, error);  // the library's words
+    }
+    double number = 0;
+    if (!Number(text, number)) {
+        error = std::string("--") + info.name + " takes a number, not '" + text + "'";
+        return false;
+    }
+    value = cihear::Value(number);
+    return true;
 }
 
 // The checks between the audio options.
@@ -91,9 +113,10 @@ bool ParseLiveOptions(int argc, const char* const* argv, LiveOptions& o, std::st
     po::options_description audio("Audio options");
     DescribeAudio(audio, o);
     po::options_description simulation("Simulation options (as cihear's)");
-    DescribeSimulation(simulation);
+    po::options_description models("Implant models (as cihear's)");
+    DescribeSimulation(simulation, models);
     po::options_description all("Usage: cihear-live [options]");
-    all.add(audio).add(simulation);
+    all.add(audio).add(simulation).add(models);
     std::ostringstream listing;
     listing << all;
     help = listing.str();
@@ -112,10 +135,8 @@ bool ParseLiveOptions(int argc, const char* const* argv, LiveOptions& o, std::st
     o.bypass = vm.count("bypass") > 0;
     for (const cihear::ParameterInfo& info : cihear::ParameterTable()) {
         if (vm.count(info.name)) {
-            const std::string text = vm[info.name].as<std::string>();
-            double value = 0;
-            if (!Number(text, value)) {
-                error = std::string("--") + info.name + " takes a number, not '" + text + "'";
+            cihear::Value value;
+            if (!SimulationValue(info, vm[info.name].as<std::string>(), value, error)) {
                 return false;
             }
             o.simulation.emplace_back(info.name, value);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cihear/cihear.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,8 +10,9 @@ namespace live {
 
 // What cihear-live was asked to do.
 struct LiveOptions {
-    // The simulation parameters given, by their table names (checked by cihear::ApplyStrict).
-    std::vector<std::pair<std::string, double>> simulation;
+    // The simulation parameters given, by their table names (checked by cihear::ApplyStrict):
+    // numbers, and the implant models' names and lists.
+    std::vector<std::pair<std::string, cihear::Value>> simulation;
     bool help = false;
     bool listDevices = false;
     bool jack = false;
