@@ -123,11 +123,14 @@ std::string Refusal(const ParameterInfo& info, const Value& v) {
         if (v.kind == Value::Kind::kName) {
             why = "is not a list of numbers";
         } else {
-            const std::string list = ListRefusal(
-                info, v.kind == Value::Kind::kList ? v.list : std::vector<double>{v.number});
-            why = list.empty() ? ""
-                               : "has a " + list.substr(0, list.find(" of ")) +
-                                     " that is not a finite number within the bounds";
+            const std::vector<double> list =
+                v.kind == Value::Kind::kList ? v.list : std::vector<double>{v.number};
+            for (size_t i = 0; i < list.size() && why.empty(); i++) {
+                if (!ListRefusal(info, {list[i]}).empty()) {
+                    why = "has " + Number(list[i]) + " (its item " + std::to_string(i + 1) +
+                          "), which is not a finite number within the bounds";
+                }
+            }
         }
     } else if (v.kind != Value::Kind::kNumber) {
         why = "is not a number";
