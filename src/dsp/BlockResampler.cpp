@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "dsp/Normalizer.h"
+#include "stages/Normalization.h"
 #include "stages/RateConversion.h"
 
 namespace {
@@ -58,6 +58,6 @@ std::unique_ptr<Signal> ResampleInBlocks(uint32_t length, uint32_t source, uint3
         return nullptr;
     }
     conversion.Finish(y + given);
-    Normalizer::Normalize(y, y, plan.length);
+    stages::Normalize(y, y, plan.length);
     return output;
 }

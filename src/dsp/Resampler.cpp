@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "dsp/Normalizer.h"
+#include "stages/Normalization.h"
 
 namespace {
 
@@ -54,6 +54,6 @@ Signal* Resampler::Convert(const Plan& plan, const Signal& input) {
     stages::RateConversion conversion(plan, plan.heldLength);
     const uint32_t given = conversion.Process(x.data(), length, y);
     conversion.Finish(y + given);
-    Normalizer::Normalize(y, y, plan.length);
+    stages::Normalize(y, y, plan.length);
     return output.release();
 }

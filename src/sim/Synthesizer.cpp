@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
@@ -11,6 +10,7 @@
 #include "sim/BlockStreams.h"
 #include "stages/Acoustic.h"
 #include "stages/Modulation.h"
+#include "stages/Normalization.h"
 #include "stages/Plan.h"
 #include "stages/Synthesis.h"
 
@@ -108,7 +108,7 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
     ForBlocks(length, [&](uint32_t b0, uint32_t m) {
         synthesis.Process(From(rows, *envelopes, b0), m, y, team);
     });
-    Normalizer::Normalize(y, y, length);
+    stages::Normalize(y, y, length);
 
     if (plan.eas) {
         // The hearing aid's part, at the level it has in the input, added to the normalised
@@ -120,7 +120,7 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
             acoustic.Process(input->GetSamples() + b0, m, heard.data());
             stages::AddAcoustic(y + b0, heard.data(), m);
         });
-        Normalizer::Normalize(y, y, length);
+        stages::Normalize(y, y, length);
     }
     return result.release();
 }
