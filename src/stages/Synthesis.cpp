@@ -19,15 +19,13 @@ PulseEnergies::PulseEnergies(const Plan& plan, uint64_t length, uint32_t block)
     }
 }
 
-void PulseEnergies::Process(const double* const* rows, uint32_t m, parallel::Team& team) {
-    team.For(static_cast<uint32_t>(pulses.size()), [&](uint32_t i) {
-        block::PulseStream& train = pulses[i];
-        train.Push(rows[i], m);
-        const uint64_t from = train.Next();
-        const uint64_t upto = train.Ready();
-        train.Pull(upto, scratch.Pulses(i), scratch.Held(i));
-        energies[i] = AddSquares(energies[i], scratch.Pulses(i), upto - from);
-    });
+void PulseEnergies::Channel(uint32_t i, const double* row, uint32_t m) {
+    block::PulseStream& train = pulses[i];
+    train.Push(row, m);
+    const uint64_t from = train.Next();
+    const uint64_t upto = train.Ready();
+    train.Pull(upto, scratch.Pulses(i), scratch.Held(i));
+    energies[i] = AddSquares(energies[i], scratch.Pulses(i), upto - from);
 }
 
 Synthesis::Synthesis(const Plan& plan, const std::vector<RandomState>& starts,
@@ -41,29 +39,39 @@ Synthesis::Synthesis(const Plan& plan, const std::vector<RandomState>& starts,
     }
 }
 
-void Synthesis::Process(const double* const* rows, uint32_t m, double* out, parallel::Team& team) {
-    if (plan.channels == 0) {
-        return;
-    }
-    // Every channel's stream is at the same place.
-    const uint64_t from = pulses[0].Next();
-    const uint64_t upto = pulses[0].ReadyAt(position + m);
-    const auto k = static_cast<uint32_t>(upto - from);  // at most m + 251 < room
-    team.For(plan.channels, [&](uint32_t i) {
-        pulses[i].Push(rows[i], m);
-        if (k == 0) {
-            return;
-        }
-        pulses[i].Pull(upto, scratch.Pulses(i), scratch.Held(i));
-        carriers.Process(i, scratch.Held(i), scratch.Pulses(i), k, bands.Carrier(i));
-        bands.Filter(i, k);
-    });
+void Synthesis::Process(const double* const* rows, uint32_t count, double* out,
+                        parallel::Team& team) {
+    const uint32_t k = Begin(count);
+    team.For(plan.channels, [&](uint32_t i) { Channel(i, rows[i]); });
     const uint32_t slices = SumSlices(k, team.Size());
     team.For(k == 0 ? 0 : slices, [&](uint32_t s) {
-        bands.Sum(out + from, static_cast<uint32_t>(parallel::SliceStart(k, s, slices)),
-                  static_cast<uint32_t>(parallel::SliceStart(k, s + 1, slices)));
+        Sum(out, static_cast<uint32_t>(parallel::SliceStart(k, s, slices)),
+            static_cast<uint32_t>(parallel::SliceStart(k, s + 1, slices)));
     });
-    bands.Advance(k);
+    End();
+}
+
+uint32_t Synthesis::Begin(uint32_t count) {
+    m = count;
+    // Every channel's stream is at the same place.
+    from = plan.channels > 0 ? pulses[0].Next() : position;
+    upto = plan.channels > 0 ? pulses[0].ReadyAt(position + m) : position;
+    return static_cast<uint32_t>(upto - from);  // at most m + 251 < room
+}
+
+void Synthesis::Channel(uint32_t i, const double* row) {
+    const auto k = static_cast<uint32_t>(upto - from);
+    pulses[i].Push(row, m);
+    if (k == 0) {
+        return;
+    }
+    pulses[i].Pull(upto, scratch.Pulses(i), scratch.Held(i));
+    carriers.Process(i, scratch.Held(i), scratch.Pulses(i), k, bands.Carrier(i));
+    bands.Filter(i, k);
+}
+
+void Synthesis::End() {
+    bands.Advance(static_cast<uint32_t>(upto - from));
     position += m;
 }
 

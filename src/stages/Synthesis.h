@@ -43,8 +43,14 @@ private:
 class PulseEnergies {
 public:
     PulseEnergies(const Plan& plan, uint64_t length, uint32_t block);
+    // The next m samples of channel i's envelope (channels are independent: they may run at
+    // once).
+    void Channel(uint32_t i, const double* row, uint32_t m);
     // The next m samples of every channel's envelope (rows[i][0 .. m)), the channels on team.
-    void Process(const double* const* rows, uint32_t m, parallel::Team& team);
+    void Process(const double* const* rows, uint32_t m, parallel::Team& team) {
+        team.For(static_cast<uint32_t>(energies.size()),
+                 [&](uint32_t i) { Channel(i, rows[i], m); });
+    }
     double Energy(uint32_t i) const { return energies[i]; }
 
 private:
@@ -65,9 +71,21 @@ public:
     // signal's first sample), the channels and slices of the sum on team.
     void Process(const double* const* rows, uint32_t m, double* out, parallel::Team& team);
 
+    // Process in its steps, for a caller with loops of its own: Begin(m) says how many
+    // positions the block completes (k); then Channel for every channel (at once, if need be),
+    // Sum over slices of [0, k) (at once, if need be), and End.
+    uint32_t Begin(uint32_t m);
+    void Channel(uint32_t i, const double* row);
+    // out[from + j] += every channel's band sample j, in channel order, for j in [first, end).
+    void Sum(double* out, uint32_t first, uint32_t end) const { bands.Sum(out + from, first, end); }
+    void End();
+
 private:
     const Plan& plan;
     uint64_t position = 0;
+    uint32_t m = 0;     // the current block's samples
+    uint64_t from = 0;  // its first position completed
+    uint64_t upto = 0;  // and the one after its last
     std::vector<block::PulseStream> pulses;
     PulseRows scratch;
     Carriers carriers;
