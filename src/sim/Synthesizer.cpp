@@ -77,6 +77,19 @@ const double* const* From(std::vector<const double*>& rows, const SignalVector& 
     return rows.data();
 }
 
+// Every channel's pulse gain from the whole signal's energies: the pulse trains of its
+// envelopes, the noise drawn (the pulse streams are let go once the energies are found).
+std::vector<double> PulseGains(const stages::Plan& plan, const block::NoiseChain& noise,
+                               const SignalVector& envelopes, uint32_t length,
+                               parallel::Team& team) {
+    std::vector<const double*> rows(plan.channels);
+    stages::PulseEnergies energies(plan, length, kBlock);
+    ForBlocks(length, [&](uint32_t b0, uint32_t m) {
+        energies.Process(From(rows, envelopes, b0), m, team);
+    });
+    return stages::PulseGains(noise, energies, plan.channels);
+}
+
 }  // namespace
 
 Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
@@ -95,16 +108,12 @@ Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
     block::NoiseChain noise(*random, n, length);
     noise.Draw(uint64_t{n} * length);
     *random = noise.Start(n);
-    stages::PulseEnergies energies(plan, length, kBlock);
-    ForBlocks(length, [&](uint32_t b0, uint32_t m) {
-        energies.Process(From(rows, *envelopes, b0), m, team);
-    });
+    const std::vector<double> gains = PulseGains(plan, noise, *envelopes, length, team);
 
     // The synthesis stages in blocks into the sum, then the whole-signal normalisation.
     std::unique_ptr<Signal> result(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
     double* y = result->GetSamples();
-    stages::Synthesis synthesis(plan, stages::NoiseStarts(noise, n),
-                                stages::PulseGains(noise, energies, n), length, kBlock);
+    stages::Synthesis synthesis(plan, stages::NoiseStarts(noise, n), gains, length, kBlock);
     ForBlocks(length, [&](uint32_t b0, uint32_t m) {
         synthesis.Process(From(rows, *envelopes, b0), m, y, team);
     });
