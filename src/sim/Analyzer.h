@@ -7,6 +7,7 @@
 #include "dsp/FilterIIR.h"
 #include "dsp/Parallel.h"
 #include "signal/DSP.h"
+#include "stages/Plan.h"
 
 class Parameters;
 
@@ -89,6 +90,18 @@ private:
     }
     // Runs every envelope through smoothingFilter, in place.
     void SmoothEnvelopes();
+    // N_of_M under a plan.
+    void Select(const stages::Plan& plan);
+    // step(plan) with the plan of the current Run, or one made from the parameters as they are
+    // now (a step called on its own).
+    template <typename F>
+    void WithPlan(F&& step) {
+        if (runPlan) {
+            step(*runPlan);
+        } else {
+            step(stages::MakePlan(*parameters, sampleRate));
+        }
+    }
 
     Parameters* parameters;
     std::vector<std::unique_ptr<EnvelopeDetector>> detectors;
@@ -101,5 +114,6 @@ private:
     uint32_t sampleRate;
     SelectionRecord* selectionRecord = nullptr;
     unsigned threads;
-    parallel::Team* team = nullptr;  // during Run: its threads, for every loop of the run
+    parallel::Team* team = nullptr;         // during Run: its threads, for every loop of the run
+    const stages::Plan* runPlan = nullptr;  // during Run: its plan, for every step
 };
