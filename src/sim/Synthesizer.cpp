@@ -1,7 +1,6 @@
 #include "sim/Synthesizer.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
@@ -93,10 +92,14 @@ std::vector<double> PulseGains(const stages::Plan& plan, const block::NoiseChain
 }  // namespace
 
 Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
-    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    // The bands are the synthesizer's own, as built; the rest as the parameters are now.
+    stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
     const uint32_t n = ChannelCount();
-    if (plan.channels != n) {
-        throw std::invalid_argument("Synthesizer: n_inserted_ch changed after it was built");
+    plan.channels = n;
+    plan.synthesisTaps.resize(n);
+    for (uint32_t i = 0; i < n; i++) {
+        std::copy(filters[i]->GetCoeffs(), filters[i]->GetCoeffs() + stages::kTaps,
+                  plan.synthesisTaps[i].begin());
     }
     const Signal* e0 = envelopes->GetSignal(0);
     const uint32_t length = e0->GetLength();
