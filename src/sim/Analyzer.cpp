@@ -55,30 +55,24 @@ void Analyzer::SmoothEnvelopes() {
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
     }
+    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    stages::Smoothing smoothing(plan);
     const uint32_t group = 8;
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
-    WithPlan([&](const stages::Plan& plan) {
-        stages::Smoothing smoothing(plan);
-        Loop((n + group - 1) / group, [&](uint32_t g) {
-            const uint32_t first = g * group;
-            smoothing.Process(channels.data(), first, std::min(group, n - first), length, 0);
-        });
+    Loop((n + group - 1) / group, [&](uint32_t g) {
+        const uint32_t first = g * group;
+        smoothing.Process(channels.data(), first, std::min(group, n - first), length, 0);
     });
 }
 
 SignalVector* Analyzer::Run(Signal* input) {
     const uint32_t n = ChannelCount();
     parallel::Team own(threads);
-    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
     team = &own;
-    runPlan = &plan;
     struct Done {  // also when a step throws
-        Analyzer& analyzer;
-        ~Done() {
-            analyzer.team = nullptr;
-            analyzer.runPlan = nullptr;
-        }
-    } done{*this};
+        parallel::Team*& team;
+        ~Done() { team = nullptr; }
+    } done{team};
     envelopes.reset(new SignalVector(n));
     Loop(n, [&](uint32_t i) {
         envelopes->SetSignal(i, detectors[i]

@@ -7,7 +7,6 @@
 #include "dsp/FilterIIR.h"
 #include "dsp/Parallel.h"
 #include "signal/DSP.h"
-#include "stages/Plan.h"
 
 class Parameters;
 
@@ -90,18 +89,6 @@ private:
     }
     // Runs every envelope through smoothingFilter, in place.
     void SmoothEnvelopes();
-    // N_of_M under a plan.
-    void Select(const stages::Plan& plan);
-    // step(plan) with the plan of the current Run, or one made from the parameters as they are
-    // now (a step called on its own).
-    template <typename F>
-    void WithPlan(F&& step) {
-        if (runPlan) {
-            step(*runPlan);
-        } else {
-            step(stages::MakePlan(*parameters, sampleRate));
-        }
-    }
 
     Parameters* parameters;
     std::vector<std::unique_ptr<EnvelopeDetector>> detectors;
@@ -114,6 +101,5 @@ private:
     uint32_t sampleRate;
     SelectionRecord* selectionRecord = nullptr;
     unsigned threads;
-    parallel::Team* team = nullptr;         // during Run: its threads, for every loop of the run
-    const stages::Plan* runPlan = nullptr;  // during Run: its plan, for every step
+    parallel::Team* team = nullptr;  // during Run: its threads, for every loop of the run
 };

@@ -14,12 +14,9 @@
 #include "stages/Spread.h"
 
 void Analyzer::N_of_M() {
-    WithPlan([&](const stages::Plan& plan) { Select(plan); });
-}
-
-void Analyzer::Select(const stages::Plan& plan) {
     const uint32_t n = ChannelCount();
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
+    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
     // An envelope shorter than one stimulation period has no frame: nothing changes.
     const int64_t frames = stages::FrameCount(length, plan.rate, plan.sampleRate);
     if (frames == 0) {
@@ -76,15 +73,14 @@ void Analyzer::InteractionChannels() {
     }
     // The spread stage, in place, a stretch of time per task (each sample is mixed on its own),
     // so the envelopes are never held twice.
+    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
     std::vector<double*> channels(n);
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
     }
     const uint32_t stretch = 1 << 14;
-    WithPlan([&](const stages::Plan& plan) {
-        Loop((length + stretch - 1) / stretch, [&](uint32_t k) {
-            const uint32_t first = k * stretch;
-            stages::Spread(plan, channels.data(), first, std::min(first + stretch, length));
-        });
+    Loop((length + stretch - 1) / stretch, [&](uint32_t k) {
+        const uint32_t first = k * stretch;
+        stages::Spread(plan, channels.data(), first, std::min(first + stretch, length));
     });
 }
