@@ -47,6 +47,17 @@ void Analyzer::CalculateFiltersFreq() {
                         centerFreq.get(), bandwidth.get());
 }
 
+stages::Plan Analyzer::StagePlan() {
+    stages::Plan plan;
+    plan.channels = ChannelCount();
+    plan.smoothing.a.assign(smoothingFilter->GetA(),
+                            smoothingFilter->GetA() + smoothingFilter->GetNumCoeffs());
+    plan.smoothing.b.assign(smoothingFilter->GetB(),
+                            smoothingFilter->GetB() + smoothingFilter->GetNumCoeffs());
+    plan.weights = InteractionWeights();
+    return plan;
+}
+
 void Analyzer::SmoothEnvelopes() {
     // The smoothing stage over the whole envelopes, in place, as one block; groups of eight
     // channels (one vector register's lanes) go to the threads.
@@ -55,7 +66,7 @@ void Analyzer::SmoothEnvelopes() {
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
     }
-    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    const stages::Plan plan = StagePlan();
     stages::Smoothing smoothing(plan);
     const uint32_t group = 8;
     const uint32_t length = envelopes->GetSignal(0)->GetLength();

@@ -73,7 +73,7 @@ void Analyzer::InteractionChannels() {
     }
     // The spread stage, in place, a stretch of time per task (each sample is mixed on its own),
     // so the envelopes are never held twice.
-    const stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
+    const stages::Plan plan = StagePlan();
     std::vector<double*> channels(n);
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
