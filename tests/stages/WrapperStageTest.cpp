@@ -43,7 +43,8 @@ void InBlocks(uint32_t length, uint32_t size, F&& step) {
 }
 
 bool Same(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Loud and quiet stretches, digital silence and full-scale samples, as a file gives them.
