@@ -16,6 +16,7 @@
 
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
+#include "signal/SampleMemory.h"
 #include "sim/BlockStreams.h"
 #include "stages/BandFilter.h"
 #include "stages/Carriers.h"
@@ -27,15 +28,17 @@ namespace stages {
 // and the 251 positions a stream may hold back.
 class PulseRows {
 public:
+    // Not initialised: a stream writes every position before it is read, and the pages are
+    // first touched by the threads that work on the channels rather than all here by one.
     PulseRows(uint32_t channels, uint32_t block)
-        : room(block + 512), memory(size_t{channels} * 2 * room) {}
+        : room(block + 512), memory(sample_memory::MakeBuffer(size_t{channels} * 2 * room)) {}
     uint32_t Room() const { return room; }
-    double* Pulses(uint32_t i) { return memory.data() + size_t{i} * 2 * room; }
+    double* Pulses(uint32_t i) { return memory.get() + size_t{i} * 2 * room; }
     double* Held(uint32_t i) { return Pulses(i) + room; }
 
 private:
     uint32_t room;
-    std::vector<double> memory;
+    sample_memory::Buffer memory;
 };
 
 // Each channel's pulse-train energy over a signal of `length` samples, its final envelopes given
