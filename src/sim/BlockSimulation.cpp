@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
@@ -61,8 +62,8 @@ public:
           B(static_cast<uint32_t>(std::max<uint64_t>(1, std::min<uint64_t>(run.blockSize, L)))),
           cycles(Cycles()),
           frames(n, cycles, TailStart(), L, plan.sampleRate, plan.rate, B),
-          rows(n, B),
-          energies(plan, L, B) {
+          rows(n, B) {
+        energies.emplace(plan, L, B);
         // The channels in groups of at most a vector's width, as many groups as keep every
         // thread busy (12 channels on 2 threads: two groups of 6, not 8 and 4).
         const uint32_t vectors = (n + vectorWidth - 1) / vectorWidth;
@@ -115,7 +116,7 @@ private:
     Rows rows;
     uint32_t group = 1;
     uint32_t groups = 1;
-    stages::PulseEnergies energies;
+    std::optional<stages::PulseEnergies> energies;  // pass 1 only
 };
 
 // The noise is one sequential draw. With one thread it is drawn a block's share at a time; with
@@ -190,7 +191,7 @@ void Offline::Analyse(const double* x) {
         });
         const uint32_t parts = Parts(m);
         Loop(parts, [&](uint32_t k) { Spread(m, parts, k); });
-        Loop(n, [&](uint32_t i) { energies.Channel(i, e[i], m); });
+        Loop(n, [&](uint32_t i) { energies->Channel(i, e[i], m); });
     }
     noise.Draw(UINT64_MAX);        // what the loops left
     *run.random = noise.Start(n);  // after every channel's draws, as the synthesizer leaves it
@@ -198,6 +199,8 @@ void Offline::Analyse(const double* x) {
 
 // ---- Pass 2: the envelopes again, the synthesis ---------------------------------------------
 std::vector<double> Offline::Synthesise() {
+    const std::vector<double> gains = stages::PulseGains(noise, *energies, n);
+    energies.reset();  // before the output is made
     // The output's pages are provided by every thread at once, before its zeros are written.
     std::vector<double> out;
     out.reserve(L);
@@ -215,8 +218,7 @@ std::vector<double> Offline::Synthesise() {
         run.envelopes->assign(static_cast<size_t>(L) * n, 0.0);
     }
     stages::Smoothing after(plan);
-    stages::Synthesis synthesis(plan, stages::NoiseStarts(noise, n),
-                                stages::PulseGains(noise, energies, n), L, B);
+    stages::Synthesis synthesis(plan, stages::NoiseStarts(noise, n), gains, L, B);
     double* const* e = rows.envelope.data();
     for (uint64_t b0 = 0; b0 < L; b0 += B) {
         run.StopIfCancelled();
