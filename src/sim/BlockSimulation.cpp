@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 
-#include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
@@ -14,11 +13,11 @@
 #include "signal/Signal.h"
 #include "sim/Analyzer.h"
 #include "sim/BlockStreams.h"
-#include "sim/Synthesizer.h"
 #include "stages/Acoustic.h"
 #include "stages/BandFilter.h"
 #include "stages/Carriers.h"
 #include "stages/Detection.h"
+#include "stages/Normalization.h"
 #include "stages/Plan.h"
 #include "stages/Selection.h"
 #include "stages/Smoothing.h"
@@ -264,12 +263,12 @@ void Offline::Normalize(std::vector<double>& out) {
     auto First = [&](uint32_t k) { return parallel::SliceStart(L, k, parts); };
     std::vector<double> peaks(parts, 0.0);
     team.For(parts, [&](uint32_t k) {
-        peaks[k] = Normalizer::Peak(out.data() + First(k), First(k + 1) - First(k));
+        peaks[k] = stages::Peak(out.data() + First(k), First(k + 1) - First(k));
     });
     const double peak = *std::max_element(peaks.begin(), peaks.end());
     team.For(parts, [&](uint32_t k) {
         double* y = out.data() + First(k);
-        Normalizer::ScaleToPeak(y, y, First(k + 1) - First(k), peak);
+        stages::ScaleToPeak(y, y, First(k + 1) - First(k), peak);
     });
 }
 
@@ -284,9 +283,9 @@ void Offline::Finish(std::vector<double>& out, const double* x) {
         const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
         acoustic.Process(x + b0, m, heard.data());
         if (run.acousticGain != 1.0) {
-            Normalizer::Scale(heard.data(), heard.data(), m, run.acousticGain);
+            stages::Scale(heard.data(), heard.data(), m, run.acousticGain);
         }
-        Synthesizer::AddAcoustic(out.data() + b0, heard.data(), m);
+        stages::AddAcoustic(out.data() + b0, heard.data(), m);
     }
     Normalize(out);
 }
