@@ -129,12 +129,6 @@ Signal* FilterIIR::Run(Signal* input) {
     return output.release();
 }
 
-void FilterStream::Next(double* x, uint32_t length) {
-    kernels::FilterChannelsFrom(filter.GetA(), filter.GetB(), filter.GetNumCoeffs(), &x, 1, length,
-                                start, state);
-    start += length;
-}
-
 LP_FilterIIR::LP_FilterIIR(unsigned int order, double sample_rate, double cutoff) {
     CheckOrder(order, 4, "LP_FilterIIR");
     Allocate(order, order + 1);

@@ -40,21 +40,6 @@ protected:
     uint32_t num_coeffs = 0;
 };
 
-// Runs a filter over a signal handed over in consecutive pieces, each filtered in place: the
-// pieces come out as the filter's Run on the whole signal gives it, however it is split.
-class FilterStream {
-public:
-    explicit FilterStream(const FilterIIR& filter) : filter(filter) {}
-
-    // The next `length` samples of the signal.
-    void Next(double* x, uint32_t length);
-
-private:
-    const FilterIIR& filter;
-    uint64_t start = 0;     // samples filtered so far
-    double state[16] = {};  // the recent inputs and outputs (KernelSignatures.h)
-};
-
 // Butterworth low-pass of order 1..4 with its -3 dB point at cutoff Hz.
 class LP_FilterIIR : public FilterIIR {
 public:

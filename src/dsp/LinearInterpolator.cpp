@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "stages/RateConversion.h"
+
 namespace {
 
 // Nearest integer, halves away from zero, saturated to the 32-bit range of sample rates.
@@ -40,19 +42,11 @@ Signal* LinearInterpolator::Run(Signal* input, unsigned long length) {
     if (n == inLength) {
         return Run(input);
     }
+    // The interpolation stage over the whole input, as one block.
     Signal* output = new Signal(n, OutputRate(inLength, input->GetSampleRate(), n));
-    if (n == 0 || inLength == 0) {
-        return output;  // nothing, or silence
-    }
-    const double* x = input->GetSamples();
     double* y = output->GetSamples();
-    y[0] = x[0];
-    y[n - 1] = x[inLength - 1];
-
-    const double step = Step(inLength, n);
-    for (uint32_t i = 1; i + 1 < n; i++) {
-        const Position at = At(i, step);
-        y[i] = at.c >= inLength ? x[inLength - 1] : Between(at, x[at.c - 1], x[at.c]);
-    }
+    stages::Interpolation interpolation(inLength, n);
+    const uint32_t given = interpolation.Process(input->GetSamples(), inLength, y);
+    interpolation.Finish(y + given);
     return output;
 }

@@ -4,7 +4,8 @@
 
 #include "signal/DSP.h"
 
-// Scales a signal so that its largest magnitude becomes 0.9999; silence stays silent.
+// Scales a signal so that its largest magnitude becomes 0.9999; silence stays silent: the
+// normalisation stage (stages/Normalization.h) over whole signals and raw arrays.
 class Normalizer final {
 public:
     Normalizer() = default;

@@ -4,14 +4,13 @@
 #include <memory>
 
 #include "dsp/FilterIIR.h"
-#include "dsp/LinearInterpolator.h"
-#include "dsp/Normalizer.h"
 #include "signal/DSP.h"
+#include "stages/RateConversion.h"
 
-// Converts a signal to another sample rate. Raising the rate repeats every sample a whole
-// number of times (zero-order hold) and low-passes the result at 0.45 times the input rate;
-// lowering it low-passes at 0.45 times the target rate first. Either way the interpolator then
-// reaches the exact output length and the result is peak-normalised. Keeps no state.
+// Converts a whole signal to another sample rate: the rate conversion stage
+// (stages::RateConversion: a hold when raising the rate, a low-pass at 0.45 of the lower rate,
+// linear interpolation to the exact length) over the whole signal at once, then the result
+// peak-normalised. Keeps no state.
 //
 // A conversion that cannot be carried out (a rate of 0 on either side, or a held signal that
 // would not fit 32-bit lengths and rates) yields an empty signal (length 0, rate 0).
@@ -31,33 +30,30 @@ public:
     Signal* Upsample(Signal* input, unsigned long rate);
     Signal* Downsample(Signal* input, unsigned long rate);
 
-    // The steps of one conversion of `length` samples at `source` Hz to `target` Hz, shared by
-    // the conversion of whole signals here and the one in blocks (BlockResampler.h).
-    struct Plan {
-        bool possible = false;  // otherwise the result is empty (length 0, rate 0)
-        bool copy = false;      // equal rates: the samples themselves, not normalised
-        uint64_t hold = 1;      // times each input sample is repeated before filtering
-        uint32_t heldLength = 0;
-        uint32_t heldRate = 0;  // the rate the filter runs at
-        double cutoff = 0.0;    // the filter's -3 dB point in Hz
-        uint32_t length = 0;    // of the result
-        uint32_t rate = 0;      // of the result
-    };
+    // The steps of one conversion of `length` samples at `source` Hz to `target` Hz
+    // (stages::RatePlan), shared by the conversion of whole signals here and the one in blocks
+    // (BlockResampler.h).
+    using Plan = stages::RatePlan;
     // What Run(input, target) does; the other two what Upsample and Downsample do.
-    static Plan PlanRun(uint32_t length, uint32_t source, uint32_t target);
-    static Plan PlanUpsample(uint32_t length, uint32_t source, uint32_t target);
-    static Plan PlanDownsample(uint32_t length, uint32_t source, uint32_t target);
+    static Plan PlanRun(uint32_t length, uint32_t source, uint32_t target) {
+        return stages::PlanConversion(length, source, target);
+    }
+    static Plan PlanUpsample(uint32_t length, uint32_t source, uint32_t target) {
+        return stages::PlanRaise(length, source, target);
+    }
+    static Plan PlanDownsample(uint32_t length, uint32_t source, uint32_t target) {
+        return stages::PlanLower(length, source, target);
+    }
 
     // The low-pass filter of a possible, non-copying plan.
-    static LP_FilterIIR Filter(const Plan& plan);
+    static LP_FilterIIR Filter(const Plan& plan) { return stages::ConversionLowPass(plan); }
     // The held samples skip .. skip + count - 1 of x, each sample of x repeated hold times:
     // h[t] = x[(skip + t) / hold].
-    static void Hold(const double* x, uint64_t hold, uint64_t skip, uint64_t count, double* h);
+    static void Hold(const double* x, uint64_t hold, uint64_t skip, uint64_t count, double* h) {
+        stages::RateConversion::Hold(x, hold, skip, count, h);
+    }
 
 private:
-    // Interpolates filtered to length samples, frees it, and normalises the result.
-    Signal* Finish(std::unique_ptr<Signal> filtered, uint32_t length);
-
-    LinearInterpolator interpolator;
-    Normalizer normalizer;
+    // The conversion of a plan's input, one block of the stage, normalised.
+    static Signal* Convert(const Plan& plan, const Signal& input);
 };

@@ -40,7 +40,7 @@ std::string Unconvertible(uint64_t frames, uint32_t rate) {
 }
 
 std::string Vanishing(uint64_t frames, uint32_t rate) {
-    // The conversion's length (Resampler::PlanDownsample) would be 0.
+    // The conversion's length (stages::PlanLower) would be 0.
     if (frames == 0 || rate <= cihear::kOutputRate ||
         static_cast<double>(frames) * (static_cast<double>(cihear::kOutputRate) / rate) >= 1.0) {
         return "";

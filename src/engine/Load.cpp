@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "dsp/BlockResampler.h"
-#include "dsp/Resampler.h"
 #include "engine/Engine.h"
 #include "signal/Signal.h"
+#include "stages/RateConversion.h"
 #include "wav/WaveFile.h"
 
 namespace engine {
@@ -72,8 +72,8 @@ SampleSource MonoSource(WaveFile& wave, std::vector<short>& frames) {
 }
 
 uint32_t ConvertedLength(const WaveFile& wave) {
-    const Resampler::Plan plan =
-        Resampler::PlanRun(wave.GetNumSamples(), wave.GetSampleRate(), cihear::kOutputRate);
+    const stages::RatePlan plan =
+        stages::PlanConversion(wave.GetNumSamples(), wave.GetSampleRate(), cihear::kOutputRate);
     return plan.possible ? plan.length : 0;
 }
 

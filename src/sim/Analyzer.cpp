@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "dsp/HilbertFIR_Detector.h"
-#include "dsp/Kernels.h"
 #include "dsp/Parallel.h"
 #include "dsp/RectLP_IIR_Detector.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 #include "stages/Plan.h"
+#include "stages/Smoothing.h"
 
 Analyzer::Analyzer(Parameters* parameters, unsigned long sampleRate)
     : parameters(parameters),
@@ -47,22 +47,32 @@ void Analyzer::CalculateFiltersFreq() {
                         centerFreq.get(), bandwidth.get());
 }
 
+stages::Plan Analyzer::StagePlan() {
+    stages::Plan plan;
+    plan.channels = ChannelCount();
+    plan.smoothing.a.assign(smoothingFilter->GetA(),
+                            smoothingFilter->GetA() + smoothingFilter->GetNumCoeffs());
+    plan.smoothing.b.assign(smoothingFilter->GetB(),
+                            smoothingFilter->GetB() + smoothingFilter->GetNumCoeffs());
+    plan.weights = InteractionWeights();
+    return plan;
+}
+
 void Analyzer::SmoothEnvelopes() {
-    // The same filter on every channel, all channels side by side, in place: the same samples
-    // as smoothingFilter->Run on each, without a second copy of the envelopes.
-    // Groups of eight channels (one vector register's lanes) go to the threads.
+    // The smoothing stage over the whole envelopes, in place, as one block; groups of eight
+    // channels (one vector register's lanes) go to the threads.
     const uint32_t n = ChannelCount();
     std::vector<double*> channels(n);
     for (uint32_t i = 0; i < n; i++) {
         channels[i] = envelopes->GetSignal(i)->GetSamples();
     }
+    const stages::Plan plan = StagePlan();
+    stages::Smoothing smoothing(plan);
     const uint32_t group = 8;
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
     Loop((n + group - 1) / group, [&](uint32_t g) {
         const uint32_t first = g * group;
-        kernels::FilterChannels(smoothingFilter->GetA(), smoothingFilter->GetB(),
-                                smoothingFilter->GetNumCoeffs(), channels.data() + first,
-                                std::min(group, n - first), length);
+        smoothing.Process(channels.data(), first, std::min(group, n - first), length, 0);
     });
 }
 

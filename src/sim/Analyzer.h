@@ -9,6 +9,9 @@
 #include "signal/DSP.h"
 
 class Parameters;
+namespace stages {
+struct Plan;
+}
 
 // What the N-of-M selection did, frame by frame, for callers that inspect a simulation. Frame c
 // (c >= 1) covers samples [start, start + length); for each frame, one level and one selection
@@ -89,6 +92,10 @@ private:
     }
     // Runs every envelope through smoothingFilter, in place.
     void SmoothEnvelopes();
+    // What the stages run over whole envelopes read of a plan, from the analyzer's own designs:
+    // its channel count, its smoothing filter (built with it) and the current spread's weights
+    // (as the parameters are now). Nothing else of it is filled in.
+    stages::Plan StagePlan();
 
     Parameters* parameters;
     std::vector<std::unique_ptr<EnvelopeDetector>> detectors;

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <vector>
 
-#include "dsp/Kernels.h"
 #include "dsp/Parallel.h"
 #include "params/Parameters.h"
 #include "sim/Analyzer.h"
 #include "sim/BandLayout.h"
 #include "stages/Plan.h"
 #include "stages/Selection.h"
+#include "stages/Spread.h"
 
 void Analyzer::N_of_M() {
     const uint32_t n = ChannelCount();
@@ -59,7 +59,6 @@ std::vector<double> Analyzer::InteractionWeights() {
 void Analyzer::InteractionChannels() {
     const uint32_t n = ChannelCount();
     const uint32_t length = envelopes->GetSignal(0)->GetLength();
-    const std::vector<double> w = InteractionWeights();
 
     // The mixed envelopes carry the analyzer's rate; an envelope that came with another one is
     // copied into a signal at this rate first (one at a time, so at most one extra copy).
@@ -72,16 +71,16 @@ void Analyzer::InteractionChannels() {
             delete old;
         }
     }
-    // Mixed in place, block by block, so the envelopes are never held twice. Every sample's
-    // sum runs over the sources in ascending order, the own channel in its place.
-    // Each sample is mixed on its own, so the threads take stretches of time.
+    // The spread stage, in place, a stretch of time per task (each sample is mixed on its own),
+    // so the envelopes are never held twice.
+    const stages::Plan plan = StagePlan();
+    std::vector<double*> channels(n);
+    for (uint32_t i = 0; i < n; i++) {
+        channels[i] = envelopes->GetSignal(i)->GetSamples();
+    }
     const uint32_t stretch = 1 << 14;
     Loop((length + stretch - 1) / stretch, [&](uint32_t k) {
         const uint32_t first = k * stretch;
-        std::vector<double*> channels(n);
-        for (uint32_t i = 0; i < n; i++) {
-            channels[i] = envelopes->GetSignal(i)->GetSamples() + first;
-        }
-        kernels::MixChannels(w.data(), channels.data(), n, std::min(stretch, length - first));
+        stages::Spread(plan, channels.data(), first, std::min(first + stretch, length));
     });
 }

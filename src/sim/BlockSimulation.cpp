@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <optional>
 
-#include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
@@ -13,40 +13,34 @@
 #include "signal/Signal.h"
 #include "sim/Analyzer.h"
 #include "sim/BlockStreams.h"
-#include "sim/Synthesizer.h"
 #include "stages/Acoustic.h"
 #include "stages/BandFilter.h"
 #include "stages/Carriers.h"
 #include "stages/Detection.h"
+#include "stages/Normalization.h"
 #include "stages/Plan.h"
 #include "stages/Selection.h"
 #include "stages/Smoothing.h"
 #include "stages/Spread.h"
+#include "stages/Synthesis.h"
 
 namespace {
 
 using stages::kTaps;
 const uint32_t vectorWidth = 8;  // channels per vector of the IIR kernel
 
-// Every channel's working rows for one block, in one allocation: its envelope (with kTaps
-// samples of room before it), and its pulses and envelope as the pulse stream hands them out.
+// Every channel's working row for one block, in one allocation: its envelope (with kTaps
+// samples of room before it).
 struct Rows {
     Rows(uint32_t n, uint32_t block)
-        : room(block + 512),
-          stride(kTaps + block + 2 * room),
-          memory(sample_memory::MakeBuffer(size_t{n} * stride)) {
+        : stride(kTaps + block), memory(sample_memory::MakeBuffer(size_t{n} * stride)) {
         // Not initialised: every row is written before it is read, and its pages are first
         // touched by the parallel loops rather than all here by one thread.
         for (uint32_t i = 0; i < n; i++) {
             envelope.push_back(memory.get() + size_t{i} * stride + kTaps);
         }
-        block_ = block;
     }
-    double* Pulses(uint32_t i) const { return envelope[i] + block_; }
-    double* Held(uint32_t i) const { return Pulses(i) + room; }
 
-    uint32_t block_;
-    uint32_t room;  // the most positions a pulse stream hands out at once: a block and 251
     size_t stride;
     sample_memory::Buffer memory;
     std::vector<double*> envelope;
@@ -68,6 +62,7 @@ public:
           cycles(Cycles()),
           frames(n, cycles, TailStart(), L, plan.sampleRate, plan.rate, B),
           rows(n, B) {
+        energies.emplace(plan, L, B);
         // The channels in groups of at most a vector's width, as many groups as keep every
         // thread busy (12 channels on 2 threads: two groups of 6, not 8 and 4).
         const uint32_t vectors = (n + vectorWidth - 1) / vectorWidth;
@@ -102,8 +97,8 @@ private:
     }
     template <typename F>
     void Loop(uint32_t count, F&& body);
-    void SynthesiseBlock(uint64_t b0, uint32_t m, stages::Carriers& carriers,
-                         stages::BandFilter& bands, std::vector<double>& out);
+    void SynthesiseBlock(uint64_t b0, uint32_t m, stages::Synthesis& synthesis,
+                         std::vector<double>& out);
     void Normalize(std::vector<double>& out);
     static void KeepFrame(void* context, int64_t c, uint64_t a, uint64_t b, const double* v,
                           const uint32_t* marks);
@@ -120,8 +115,7 @@ private:
     Rows rows;
     uint32_t group = 1;
     uint32_t groups = 1;
-    std::vector<double> pulseEnergy;
-    std::vector<block::PulseStream> pulses;
+    std::optional<stages::PulseEnergies> energies;  // pass 1 only
 };
 
 // The noise is one sequential draw. With one thread it is drawn a block's share at a time; with
@@ -172,10 +166,6 @@ void Offline::KeepFrame(void* context, int64_t c, uint64_t a, uint64_t b, const 
 
 // ---- Pass 1: the analysis, the frames, the energies ----------------------------------------
 void Offline::Analyse(const double* x) {
-    pulseEnergy.assign(n, 0.0);
-    for (uint32_t i = 0; i < n; i++) {
-        pulses.emplace_back(L, B);
-    }
     stages::Detection detection(plan, B);
     stages::Smoothing before(plan);
     stages::Selection selection(plan, B, cycles);
@@ -201,13 +191,7 @@ void Offline::Analyse(const double* x) {
         const uint32_t parts = Parts(m);
         Loop(parts, [&](uint32_t k) { Spread(m, parts, k); });
         // The pulse trains' energies set their gains (a tone has none).
-        Loop(plan.sine ? 0 : n, [&](uint32_t i) {
-            pulses[i].Push(e[i], m);
-            const uint64_t from = pulses[i].Next();
-            const uint64_t upto = pulses[i].Ready();
-            pulses[i].Pull(upto, rows.Pulses(i), rows.Held(i));
-            pulseEnergy[i] = stages::AddSquares(pulseEnergy[i], rows.Pulses(i), upto - from);
-        });
+        Loop(plan.sine ? 0 : n, [&](uint32_t i) { energies->Channel(i, e[i], m); });
     }
     noise.Draw(UINT64_MAX);  // what the loops left
     // After every channel's draws, as the synthesizer leaves it.
@@ -216,15 +200,12 @@ void Offline::Analyse(const double* x) {
 
 // ---- Pass 2: the envelopes again, the synthesis ---------------------------------------------
 std::vector<double> Offline::Synthesise() {
-    std::vector<double> gains(n);
-    std::vector<RandomState> starts;
-    for (uint32_t i = 0; i < n; i++) {
-        if (!plan.sine) {
-            gains[i] = stages::Carriers::PulseGain(noise.Energy(i), pulseEnergy[i]);
-            starts.push_back(noise.Start(i));
-        }
-        pulses[i].Reset();
-    }
+    // A tone carrier has no noise and no pulse gains.
+    const std::vector<double> gains =
+        plan.sine ? std::vector<double>(n, 0.0) : stages::PulseGains(noise, *energies, n);
+    const std::vector<RandomState> starts =
+        plan.sine ? std::vector<RandomState>() : stages::NoiseStarts(noise, n);
+    energies.reset();  // before the output is made
     // The output's pages are provided by every thread at once, before its zeros are written.
     std::vector<double> out;
     out.reserve(L);
@@ -242,8 +223,7 @@ std::vector<double> Offline::Synthesise() {
         run.envelopes->assign(static_cast<size_t>(L) * n, 0.0);
     }
     stages::Smoothing after(plan);
-    stages::Carriers carriers(plan, starts, gains, rows.room, run.seed);
-    stages::BandFilter bands(plan, rows.room);
+    stages::Synthesis synthesis(plan, starts, gains, L, B, run.seed);
     double* const* e = rows.envelope.data();
     for (uint64_t b0 = 0; b0 < L; b0 += B) {
         run.StopIfCancelled();
@@ -255,38 +235,30 @@ std::vector<double> Offline::Synthesise() {
         });
         const uint32_t parts = Parts(m);
         team.For(parts, [&](uint32_t k) { Spread(m, parts, k); });
-        SynthesiseBlock(b0, m, carriers, bands, out);
+        SynthesiseBlock(b0, m, synthesis, out);
     }
     return out;
 }
 
 // The carriers and the bands of the positions whose pulses became known with this block
-// (every channel's stream is at the same place), added in channel order into the output, a
-// slice of the positions per task.
-void Offline::SynthesiseBlock(uint64_t b0, uint32_t m, stages::Carriers& carriers,
-                              stages::BandFilter& bands, std::vector<double>& out) {
-    const uint64_t from = pulses[0].Next();
-    const uint64_t upto = pulses[0].ReadyAt(b0 + m);
-    const uint32_t k = static_cast<uint32_t>(upto - from);  // at most m + 251 < room
+// (stages::Synthesis), added in channel order into the output, a slice of the positions per
+// task.
+void Offline::SynthesiseBlock(uint64_t b0, uint32_t m, stages::Synthesis& synthesis,
+                              std::vector<double>& out) {
+    const uint32_t k = synthesis.Begin(m);
     team.For(n, [&](uint32_t i) {
         const double* e = rows.envelope[i];
         if (run.envelopes) {
             std::copy(e, e + m, run.envelopes->begin() + static_cast<ptrdiff_t>(i * L + b0));
         }
-        pulses[i].Push(e, m);
-        if (k == 0) {
-            return;
-        }
-        pulses[i].Pull(upto, rows.Pulses(i), rows.Held(i));
-        carriers.Process(i, rows.Held(i), rows.Pulses(i), k, bands.Carrier(i));
-        bands.Filter(i, k);
+        synthesis.Channel(i, e);
     });
     const uint32_t slices = Parts(k);
     team.For(k == 0 ? 0 : slices, [&](uint32_t s) {
-        bands.Sum(out.data() + from, static_cast<uint32_t>(parallel::SliceStart(k, s, slices)),
-                  static_cast<uint32_t>(parallel::SliceStart(k, s + 1, slices)));
+        synthesis.Sum(out.data(), static_cast<uint32_t>(parallel::SliceStart(k, s, slices)),
+                      static_cast<uint32_t>(parallel::SliceStart(k, s + 1, slices)));
     });
-    bands.Advance(k);
+    synthesis.End();
 }
 
 // ---- The whole output: peak normalisation, and under eas the hearing aid's part ------------
@@ -297,12 +269,12 @@ void Offline::Normalize(std::vector<double>& out) {
     auto First = [&](uint32_t k) { return parallel::SliceStart(L, k, parts); };
     std::vector<double> peaks(parts, 0.0);
     team.For(parts, [&](uint32_t k) {
-        peaks[k] = Normalizer::Peak(out.data() + First(k), First(k + 1) - First(k));
+        peaks[k] = stages::Peak(out.data() + First(k), First(k + 1) - First(k));
     });
     const double peak = *std::max_element(peaks.begin(), peaks.end());
     team.For(parts, [&](uint32_t k) {
         double* y = out.data() + First(k);
-        Normalizer::ScaleToPeak(y, y, First(k + 1) - First(k), peak);
+        stages::ScaleToPeak(y, y, First(k + 1) - First(k), peak);
     });
 }
 
@@ -317,9 +289,9 @@ void Offline::Finish(std::vector<double>& out, const double* x) {
         const uint32_t m = static_cast<uint32_t>(std::min<uint64_t>(B, L - b0));
         acoustic.Process(x + b0, m, heard.data());
         if (run.acousticGain != 1.0) {
-            Normalizer::Scale(heard.data(), heard.data(), m, run.acousticGain);
+            stages::Scale(heard.data(), heard.data(), m, run.acousticGain);
         }
-        Synthesizer::AddAcoustic(out.data() + b0, heard.data(), m);
+        stages::AddAcoustic(out.data() + b0, heard.data(), m);
     }
     Normalize(out);
 }

@@ -1,19 +1,17 @@
 #include "sim/Synthesizer.h"
 
 #include <algorithm>
-#include <cmath>
 
-#include "dsp/FilterIIR.h"
-#include "dsp/Kernels.h"
-#include "dsp/Normalizer.h"
 #include "dsp/Parallel.h"
-#include "dsp/Subnormals.h"
 #include "dsp/gasdev.h"
 #include "params/Parameters.h"
 #include "sim/BandLayout.h"
 #include "sim/BlockStreams.h"
-#include "stages/Carriers.h"
+#include "stages/Acoustic.h"
+#include "stages/Modulation.h"
+#include "stages/Normalization.h"
 #include "stages/Plan.h"
+#include "stages/Synthesis.h"
 
 Synthesizer::Synthesizer(Parameters* parameters, unsigned long sampleRate)
     : Synthesizer(parameters, sampleRate, nullptr) {}
@@ -49,125 +47,92 @@ void Synthesizer::CalculateFiltersFreq(double fLow, double fHigh, int n, double*
     CalculateBandLayout(fLow, fHigh, n, lowFreq, highFreq, centerFreq, bandwidth);
 }
 
-void Synthesizer::ModulateChannel(Signal* e, RandomState& state, double* modulated,
-                                  uint32_t length) {
-    const double s = parameters->synchronization->GetValue();
-
-    // The noise continues the sequence of `state`: channel i gets its i-th run of draws.
-    std::unique_ptr<Signal> noise(NoiseGenerator(length, sampleRate, &state).Generate());
-    std::unique_ptr<Signal> pulses(TrainPulseGenerator(e).Generate());
-    const double* nz = noise->GetSamples();
-    const double* p = pulses->GetSamples();
-
-    // The pulse train gets the energy of the noise, so that the blend keeps the level.
-    const double g = stages::Carriers::PulseGain(stages::AddSquares(0.0, nz, length),
-                                                 stages::AddSquares(0.0, p, length));
-
-    Modulate(e->GetSamples(), nz, p, g, s, modulated, length);
-}
-
 void Synthesizer::Modulate(const double* env, const double* nz, const double* p, double g, double s,
                            double* modulated, uint32_t count) {
-    for (uint32_t j = 0; j < count; j++) {
-        const double pulse = p[j] * g;
-        const double carrier = nz[j] * (1.0 - s) + pulse * s;
-        // Shortcut: a finite envelope times a zero carrier is a zero whose sign is the product
-        // of the signs; in silence (no pulses, synchronization 1) the envelope rests on a
-        // subnormal value, which the product would otherwise read.
-        if (carrier == 0.0 && std::isfinite(env[j]) && subnormals::ShortcutsEnabled()) {
-            modulated[j] = std::signbit(env[j]) != std::signbit(carrier) ? -0.0 : 0.0;
-            continue;
-        }
-        CIHEAR_TALLY(subnormals::Is(env[j]) + subnormals::Is(carrier));
-        modulated[j] = env[j] * carrier;
-    }
+    stages::Modulate(env, nz, p, g, s, modulated, count);
 }
 
 void Synthesizer::AddAcoustic(double* r, const double* a, uint32_t count) {
-    // Shortcut: the same two operands as the sample before give its sum.
-    double lastR = 0.0;
-    double lastSum = 0.0;
-    for (uint32_t j = 0; j < count; j++) {
-        if (j > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(r[j], lastR) &&
-            subnormals::Same(a[j], a[j - 1])) {
-            r[j] = lastSum;
-            continue;
-        }
-        CIHEAR_TALLY(subnormals::Is(r[j]) + subnormals::Is(a[j]));
-        lastR = r[j];
-        lastSum = r[j] + a[j];
-        r[j] = lastSum;
+    stages::AddAcoustic(r, a, count);
+}
+
+namespace {
+
+const uint32_t kBlock = 1 << 14;  // envelope samples per block
+
+// body(b0, m) for the blocks [b0, b0 + m) of `length` samples, in order.
+template <typename F>
+void ForBlocks(uint32_t length, F&& body) {
+    for (uint32_t b0 = 0; b0 < length; b0 += std::min(kBlock, length - b0)) {
+        body(b0, std::min(kBlock, length - b0));
     }
 }
 
-void Synthesizer::SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length) {
-    std::unique_ptr<double[]> modulated(new double[length]);
-    ModulateChannel(e, *random, modulated.get(), length);
-    // Band-limit and add to the sum in one pass: the band signal is never stored.
-    kernels::ConvolveAdd(filters[i]->GetCoeffs(), modulated.get(), sum, length);
+// The rows of a block: each channel's samples from b0 on.
+const double* const* From(std::vector<const double*>& rows, const SignalVector& v, uint32_t b0) {
+    for (uint32_t i = 0; i < rows.size(); i++) {
+        rows[i] = v.GetSignal(i)->GetSamples() + b0;
+    }
+    return rows.data();
 }
+
+// Every channel's pulse gain from the whole signal's energies: the pulse trains of its
+// envelopes, the noise drawn (the pulse streams are let go once the energies are found).
+std::vector<double> PulseGains(const stages::Plan& plan, const block::NoiseChain& noise,
+                               const SignalVector& envelopes, uint32_t length,
+                               parallel::Team& team) {
+    std::vector<const double*> rows(plan.channels);
+    stages::PulseEnergies energies(plan, length, kBlock);
+    ForBlocks(length, [&](uint32_t b0, uint32_t m) {
+        energies.Process(From(rows, envelopes, b0), m, team);
+    });
+    return stages::PulseGains(noise, energies, plan.channels);
+}
+
+}  // namespace
 
 Signal* Synthesizer::Run(SignalVector* envelopes, Signal* input) {
+    // The bands are the synthesizer's own, as built; the rest as the parameters are now.
+    stages::Plan plan = stages::MakePlan(*parameters, sampleRate);
     const uint32_t n = ChannelCount();
+    plan.channels = n;
+    plan.synthesisTaps.resize(n);
+    for (uint32_t i = 0; i < n; i++) {
+        std::copy(filters[i]->GetCoeffs(), filters[i]->GetCoeffs() + stages::kTaps,
+                  plan.synthesisTaps[i].begin());
+    }
     const Signal* e0 = envelopes->GetSignal(0);
     const uint32_t length = e0->GetLength();
+    parallel::Team team(threads);
+    std::vector<const double*> rows(n);
 
-    std::unique_ptr<Signal> sum(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
-    if (threads <= 1 || n <= 1) {
-        for (uint32_t i = 0; i < n; i++) {
-            SynthesizeChannel(i, envelopes->GetSignal(i), sum->GetSamples(), length);
-        }
-    } else {
-        // Channel i's noise is the i-th stretch of `length` draws of the one sequence: where
-        // each starts is found as the block simulation finds it (block::NoiseChain). The
-        // channels are then synthesised in parallel, each into a band signal of its own, and
-        // the band signals are added to the sum in channel order, as the one-thread loop adds
-        // them.
-        block::NoiseChain chain(*random, n, length);
-        chain.Draw(uint64_t{n} * length);
-        std::vector<RandomState> states(n + 1);
-        for (uint32_t i = 0; i <= n; i++) {
-            states[i] = chain.Start(i);
-        }
-        std::vector<std::unique_ptr<double[]>> bands(n);
-        double* total = sum->GetSamples();
-        parallel::ForOrdered(
-            threads, n,
-            [&](uint32_t i) {
-                std::unique_ptr<double[]> modulated(new double[length]);
-                ModulateChannel(envelopes->GetSignal(i), states[i], modulated.get(), length);
-                bands[i].reset(new double[length]);
-                kernels::Convolve(filters[i]->GetCoeffs(), modulated.get(), bands[i].get(), length);
-            },
-            [&](uint32_t i) {
-                // The band's first samples are 0, which ConvolveAdd adds too.
-                const double* y = bands[i].get();
-                for (uint32_t j = 0; j < length; j++) {
-                    total[j] = total[j] + y[j];
-                }
-                bands[i].reset();
-            });
-        *random = states[n];
-    }
+    // The whole signal's energies: channel i's noise is the i-th stretch of `length` draws of
+    // the one sequence, its pulse train that of its envelope.
+    block::NoiseChain noise(*random, n, length);
+    noise.Draw(uint64_t{n} * length);
+    *random = noise.Start(n);
+    const std::vector<double> gains = PulseGains(plan, noise, *envelopes, length, team);
 
-    Normalizer normalizer;
-    std::unique_ptr<Signal> result(normalizer.Run(sum.get()));
-    sum.reset();
+    // The synthesis stages in blocks into the sum, then the whole-signal normalisation.
+    std::unique_ptr<Signal> result(new Signal(length, e0->GetSampleRate()));  // starts all 0.0
+    double* y = result->GetSamples();
+    stages::Synthesis synthesis(plan, stages::NoiseStarts(noise, n), gains, length, kBlock);
+    ForBlocks(length, [&](uint32_t b0, uint32_t m) {
+        synthesis.Process(From(rows, *envelopes, b0), m, y, team);
+    });
+    stages::Normalize(y, y, length);
 
-    if (parameters->eas->GetValue()) {
+    if (plan.eas) {
         // The hearing aid's part, at the level it has in the input, added to the normalised
         // implant part; the sum is normalised once more.
-        std::unique_ptr<Signal> acoustic;
-        {
-            acoustic.reset(stages::AcousticLowPass(sampleRate, parameters->cutoff_freq->GetValue())
-                               ->Run(input));
-        }
-        double* r = result->GetSamples();
-        const double* a = acoustic->GetSamples();
-        const uint32_t common = std::min(length, acoustic->GetLength());
-        AddAcoustic(r, a, common);
-        acoustic.reset();
-        result.reset(normalizer.Run(result.get()));
+        const uint32_t common = std::min(length, input->GetLength());
+        stages::Acoustic acoustic(plan, 0, kBlock);
+        std::vector<double> heard(std::min(kBlock, common));
+        ForBlocks(common, [&](uint32_t b0, uint32_t m) {
+            acoustic.Process(input->GetSamples() + b0, m, heard.data());
+            stages::AddAcoustic(y + b0, heard.data(), m);
+        });
+        stages::Normalize(y, y, length);
     }
     return result.release();
 }

@@ -15,7 +15,8 @@ struct RandomState;
 // Turns the channel envelopes back into sound, as a vocoder: each envelope modulates a blend
 // of Gaussian noise and a pulse train on the envelope's peaks (set by synchronization), is
 // band-limited to its channel's band, and the channels are summed and peak-normalised. Under
-// eas the input low-passed at cutoff_freq is added and the sum normalised again.
+// eas the input low-passed at cutoff_freq is added and the sum normalised again. It runs the
+// stages of the offline simulation (stages::Synthesis, stages::Acoustic) over whole signals.
 //
 // The channel count is n_inserted_ch, fixed when the synthesizer is built. The parameters are
 // borrowed and must outlive the synthesizer.
@@ -38,10 +39,11 @@ public:
                               double* centerFreq, double* bandwidth);
 
     // modulated[j] = env[j] * (nz[j] * (1 - s) + (p[j] * g) * s) for j < count: the blend of
-    // the carriers modulated by the envelope.
+    // the carriers modulated by the envelope (stages::Modulate).
     static void Modulate(const double* env, const double* nz, const double* p, double g, double s,
                          double* modulated, uint32_t count);
-    // r[j] = r[j] + a[j] for j < count: the hearing aid's part added to the implant's.
+    // r[j] = r[j] + a[j] for j < count: the hearing aid's part added to the implant's
+    // (stages::AddAcoustic).
     static void AddAcoustic(double* r, const double* a, uint32_t count);
 
     // The threads the channels are worked on by (at least 1; by default
@@ -59,12 +61,6 @@ public:
 
 private:
     uint32_t ChannelCount() const { return static_cast<uint32_t>(filters.size()); }
-    // Adds the band-limited, modulated carrier of channel i with envelope e (length samples)
-    // to sum.
-    void SynthesizeChannel(uint32_t i, Signal* e, double* sum, uint32_t length);
-    // The modulated carrier of channel i with envelope e (length samples), its noise drawn
-    // from `state`, into modulated.
-    void ModulateChannel(Signal* e, RandomState& state, double* modulated, uint32_t length);
 
     Parameters* parameters;
     std::vector<std::unique_ptr<FilterHilbertSin>> filters;

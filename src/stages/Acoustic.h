@@ -11,9 +11,28 @@
 #include <vector>
 
 #include "dsp/Kernels.h"
+#include "dsp/Subnormals.h"
 #include "stages/Plan.h"
 
 namespace stages {
+
+// r[j] = r[j] + a[j] for j < count: the hearing aid's part a added to the implant's r.
+inline void AddAcoustic(double* r, const double* a, uint32_t count) {
+    // Shortcut: the same two operands as the sample before give its sum.
+    double lastR = 0.0;
+    double lastSum = 0.0;
+    for (uint32_t j = 0; j < count; j++) {
+        if (j > 0 && subnormals::ShortcutsEnabled() && subnormals::Same(r[j], lastR) &&
+            subnormals::Same(a[j], a[j - 1])) {
+            r[j] = lastSum;
+            continue;
+        }
+        CIHEAR_TALLY(subnormals::Is(r[j]) + subnormals::Is(a[j]));
+        lastR = r[j];
+        lastSum = r[j] + a[j];
+        r[j] = lastSum;
+    }
+}
 
 class Acoustic {
 public:

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "dsp/Kernels.h"
-#include "sim/Synthesizer.h"
+#include "stages/Modulation.h"
 
 namespace stages {
 
@@ -64,7 +64,7 @@ void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, dou
         if (plan.synchronization != 1.0) {
             kernels::Randn(c.state, nz, k);
         }
-        Synthesizer::Modulate(env, nz, p, c.gain, plan.synchronization, modulated, k);
+        Modulate(env, nz, p, c.gain, plan.synchronization, modulated, k);
         return;
     }
     kernels::Randn(c.state, nz, k);
@@ -81,7 +81,7 @@ void Carriers::Process(uint32_t i, const double* env, double* p, uint32_t k, dou
     c.noiseEnergy = en;
     c.pulseEnergy = ep;
     // The gain is in the pulses already: times 1 leaves them as they are.
-    Synthesizer::Modulate(env, nz, p, 1.0, plan.synchronization, modulated, k);
+    Modulate(env, nz, p, 1.0, plan.synchronization, modulated, k);
 }
 
 }  // namespace stages

@@ -172,6 +172,20 @@ TEST(Synthesizer, OutputHasTheEnvelopesLength) {
     }
 }
 
+TEST(Synthesizer, BandsAreFixedWhenBuiltTheCarrierWhenRun) {
+    const Channels env = {Bumps(2500, 97.0), Bumps(2500, 61.0, 1.0)};
+    std::unique_ptr<Parameters> p = SynthParams(2, 0.3);
+    Synthesizer built(p.get(), kRate);
+    // The band edges changed after the synthesizer was built do not move its bands; the
+    // synchronization changed does change its carriers.
+    p->f_min->SetValue(1500.0);
+    p->synchronization->SetValue(0.7);
+    std::unique_ptr<SignalVector> v(MakeVector(env));
+    std::unique_ptr<Signal> got(built.Run(v.get(), nullptr));
+    std::unique_ptr<Parameters> expected = SynthParams(2, 0.7);
+    EXPECT_TRUE(SameSamples(Samples(*got), Synthesize(expected.get(), env)));
+}
+
 }  // namespace
 
 // The shortcuts of the modulation and of the acoustic sum against their plain loops, with
