@@ -522,7 +522,8 @@ CIHEAR_VECTOR_TARGETS void MixChannels(const double* w, double* const* channels,
             for (; j < m; j++) {
                 double acc = 0.0;
                 for (uint32_t s = 0; s < count; s++) {
-                    acc = acc + sources[s * mixBlock + j] * w[kernel_sizes::Distance(positions, i, s)];
+                    acc = acc +
+                          sources[s * mixBlock + j] * w[kernel_sizes::Distance(positions, i, s)];
                 }
                 y[j] = acc;
             }

@@ -94,8 +94,8 @@ void FilterChannelsFrom(const double* a, const double* b, uint32_t num_coeffs,
     }
 }
 
-void MixChannels(const double* w, double* const* channels, uint32_t count,
-                                       uint32_t length, const uint32_t* positions) {
+void MixChannels(const double* w, double* const* channels, uint32_t count, uint32_t length,
+                 const uint32_t* positions) {
     // One sample of every channel at a time: its sources are kept aside while the channels'
     // samples are overwritten with their sums.
     // The sources on the stack for every channel count the parameters allow (no allocation).
