@@ -15,32 +15,37 @@ RandomState ChannelRandomState(const std::optional<int64_t>& seed, uint32_t chan
 
 Carriers::Carriers(const Plan& plan, const std::optional<int64_t>& seed, uint32_t maxBlock)
     : plan(plan), running(true), channels(plan.channels) {
+    if (plan.sine) {
+        MakeTones(seed);
+        return;
+    }
     for (uint32_t i = 0; i < plan.channels; i++) {
         channels[i].start = ChannelRandomState(seed, i);
         channels[i].state = channels[i].start;
         channels[i].noise.assign(maxBlock, 0.0);
     }
-    MakeTones(seed);
 }
 
 Carriers::Carriers(const Plan& plan, const std::vector<RandomState>& starts,
                    const std::vector<double>& gains, uint32_t maxBlock,
                    const std::optional<int64_t>& seed)
     : plan(plan), running(false), channels(plan.channels) {
-    for (uint32_t i = 0; i < plan.channels && !plan.sine; i++) {
+    if (plan.sine) {
+        MakeTones(seed);
+        return;
+    }
+    for (uint32_t i = 0; i < plan.channels; i++) {
         channels[i].start = starts[i];
         channels[i].state = starts[i];
         channels[i].gain = gains[i];
         channels[i].noise.assign(maxBlock, 0.0);  // stays 0 when not drawn
     }
-    MakeTones(seed);
 }
 
 void Carriers::MakeTones(const std::optional<int64_t>& seed) {
-    for (uint32_t i = 0; i < plan.channels && plan.sine; i++) {
+    for (uint32_t i = 0; i < plan.channels; i++) {
         channels[i].tone =
             Tone(plan.tones[i], plan.sampleRate, plan.zeroPhase ? 0.0 : StartPhase(seed, i));
-        channels[i].noise.clear();
     }
 }
 

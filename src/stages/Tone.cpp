@@ -1,5 +1,6 @@
 #include "stages/Tone.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace stages {
@@ -91,13 +92,18 @@ void Tone::Reset() {
 }
 
 void Tone::Modulate(const double* envelope, uint32_t k, double* modulated) {
-    for (uint32_t j = 0; j < k; j++) {
-        modulated[j] = envelope[j] * s;
-        const double nc = c * turnCos - s * turnSin;
-        const double ns = s * turnCos + c * turnSin;
-        c = nc;
-        s = ns;
-        if (++sinceRenormal == kRenormalEvery) {
+    // In runs up to the next renormalisation, which then follows the run.
+    for (uint32_t j = 0; j < k;) {
+        const uint32_t end = std::min(k, j + (kRenormalEvery - sinceRenormal));
+        sinceRenormal += end - j;
+        for (; j < end; j++) {
+            modulated[j] = envelope[j] * s;
+            const double nc = c * turnCos - s * turnSin;
+            const double ns = s * turnCos + c * turnSin;
+            c = nc;
+            s = ns;
+        }
+        if (sinceRenormal == kRenormalEvery) {
             const double length = std::sqrt(c * c + s * s);
             c = c / length;
             s = s / length;
