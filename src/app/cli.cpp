@@ -53,7 +53,7 @@ void DescribeModels(po::options_description& models, std::vector<std::string>& t
         const cihear::ParameterInfo& info = table[i];
         auto* value = po::value<std::string>(&texts[i - first]);
         const std::string shown = cihear::FormatValue(defaults, info);
-        value->default_value(shown.empty() ? "" : shown, shown.empty() ? "none" : shown);
+        value->default_value(shown, shown.empty() ? "none" : shown);
         models.add_options()(info.name, value, info.help);
     }
 }
