@@ -64,7 +64,7 @@ Spread Of(std::vector<double> x) {
 // One converter: its response to an impulse given in one block (aligned with the input: the
 // onset, peak and group delay at 1 kHz against where the impulse belongs), and the lag of its
 // output behind the input when fed a period at a time (from the start its alignment holds back
-// to the most its bursts add).
+// to the most its blocks add).
 void OneConverter(double from, double to, double chunk) {
     const auto n = static_cast<size_t>(from);
     std::vector<float> x(n, 0.0f), y(4 * n + 65536);
@@ -108,7 +108,7 @@ void Converters(double rate) {
     OneConverter(kStreamRate, rate, kPeriod * kStreamRate / rate);
     live::Processor processor(Config(rate, 1));
     std::printf(
-        "  the queue both need (the most their output lags, plus 16 frames through libsoxr): "
+        "  the queue both need (the most their output lags, plus 2 frames through libsamplerate): "
         "%.2f ms\n",
         processor.ConverterMilliseconds());
 }

@@ -1,6 +1,6 @@
 #include "live/Converter.h"
 
-#include <soxr.h>
+#include <samplerate.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,33 +12,23 @@ namespace {
 
 const double kStreamRate = 20000;
 const unsigned kLargestWholeFactor = 8;
-// Between libsoxr and the whole-factor filter: the rate, and the input taken at a time (the
-// samples between, whatever libsoxr's bursts, fit in kBetween).
+// Between libsamplerate and the whole-factor filter: the rate, and the input taken at a time
+// (what comes of it fits in kBetween).
 const double kBetweenRate = 40000;
 const size_t kSlice = 2048, kBetween = 4 * kSlice + 16384;
-// From 40000 Hz up, libsoxr's filter at 19 bits is the longest its smallest transforms take,
-// which leaves the shortest blocks: its bursts are 1.6 ms at 48000 Hz instead of 1.8 ms at 16
-// bits (and 20 bits need larger transforms: 3.6 ms).
-const double kUpPrecision = 19;
+// From this device rate up, libsamplerate's shortest filter (its pass band 0.8 of the lower
+// Nyquist frequency) keeps 9 kHz untouched; below it, the next (0.9 of it).
+const double kShortestFrom = 32000;
 
-// precision: in bits, 16 or more.
-soxr* Create(double from, double to, double precision = 16) {
-    soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_ROLLOFF_SMALL);
-    quality.precision = precision;
-    quality.phase_response = 0;  // minimum phase
-    quality.passband_end = 0.87;
-    quality.stopband_begin = 1.1;
-    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-    runtime.log2_min_dft_size = 8;
-    runtime.log2_large_dft_size = 8;
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    soxr_error_t error = nullptr;
-    soxr* resampler = soxr_create(from, to, 1, &error, &io, &quality, &runtime);
-    if (error || !resampler) {
+SRC_STATE* Create(double device) {
+    int error = 0;
+    SRC_STATE* state =
+        src_new(device >= kShortestFrom ? SRC_SINC_FASTEST : SRC_SINC_MEDIUM_QUALITY, 1, &error);
+    if (!state) {
         throw std::runtime_error(std::string("cannot convert the sample rate: ") +
-                                 (error ? error : "libsoxr failed"));
+                                 src_strerror(error));
     }
-    return resampler;
+    return state;
 }
 
 }  // namespace
@@ -55,27 +45,31 @@ unsigned Converter::WholeFactor(double from, double to) {
 }
 
 Converter::Converter(double from, double to) {
+    if (from != kStreamRate && to != kStreamRate) {
+        throw std::runtime_error("cannot convert the sample rate: one side must be 20000 Hz");
+    }
     if (const unsigned factor = WholeFactor(from, to)) {
         if (factor > 1) {
             whole = std::make_unique<WholeFactorConverter>(factor, to > from);
         }
         return;
     }
-    const double low = std::min(from, to), high = std::max(from, to);
-    if (low == kStreamRate && high > kBetweenRate) {
-        wholeFirst = to > from;
-        whole = std::make_unique<WholeFactorConverter>(unsigned(kBetweenRate / low), wholeFirst);
-        between.assign(kBetween, 0.0f);
-        resampler =
-            wholeFirst ? Create(kBetweenRate, to, kUpPrecision) : Create(from, kBetweenRate);
-        return;
+    const double device = from == kStreamRate ? to : from;
+    if (!(device > 0) || !std::isfinite(device) || !src_is_valid_ratio(device / kBetweenRate)) {
+        throw std::runtime_error("cannot convert the sample rate: " + std::to_string(device) +
+                                 " Hz is out of reach");
     }
-    resampler = Create(from, to);
+    wholeFirst = to > from;
+    whole =
+        std::make_unique<WholeFactorConverter>(unsigned(kBetweenRate / kStreamRate), wholeFirst);
+    between.assign(kBetween, 0.0f);
+    ratio = wholeFirst ? to / kBetweenRate : kBetweenRate / from;
+    resampler = Create(device);
 }
 
 Converter::~Converter() {
     if (resampler) {
-        soxr_delete(resampler);
+        src_delete(resampler);
     }
 }
 
@@ -83,12 +77,18 @@ size_t Converter::Resample(const float* in, size_t count, float* out, size_t cap
     size_t written = 0;
     // The output has room for what any block gives; the loop only guards the contract.
     for (size_t taken = 0; taken < count && written < capacity;) {
-        size_t used = 0, done = 0;
-        soxr_process(resampler, in + taken, count - taken, &used, out + written, capacity - written,
-                     &done);
-        taken += used;
-        written += done;
-        if (used == 0 && done == 0) {
+        SRC_DATA data{};
+        data.data_in = in + taken;
+        data.input_frames = static_cast<long>(count - taken);
+        data.data_out = out + written;
+        data.output_frames = static_cast<long>(capacity - written);
+        data.src_ratio = ratio;
+        if (src_process(resampler, &data) != 0) {
+            break;
+        }
+        taken += static_cast<size_t>(data.input_frames_used);
+        written += static_cast<size_t>(data.output_frames_gen);
+        if (data.input_frames_used == 0 && data.output_frames_gen == 0) {
             break;
         }
     }
@@ -96,14 +96,11 @@ size_t Converter::Resample(const float* in, size_t count, float* out, size_t cap
 }
 
 size_t Converter::Process(const float* in, size_t count, float* out, size_t capacity) {
-    if (whole && !resampler) {
-        return whole->Process(in, count, out, capacity);
-    }
-    if (!whole && resampler) {
-        return Resample(in, count, out, capacity);
-    }
-    if (!whole) {  // equal rates
-        const size_t n = std::min(count, capacity);
+    if (!resampler) {
+        if (whole) {
+            return whole->Process(in, count, out, capacity);
+        }
+        const size_t n = std::min(count, capacity);  // equal rates
         std::copy(in, in + n, out);
         return n;
     }
@@ -126,7 +123,7 @@ void Converter::Clear() {
         whole->Clear();
     }
     if (resampler) {
-        soxr_clear(resampler);
+        src_reset(resampler);
     }
 }
 

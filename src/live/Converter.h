@@ -7,30 +7,29 @@
 
 #include "live/WholeFactor.h"
 
-struct soxr;
+struct SRC_STATE_tag;
 
 namespace live {
 
-// A sample-rate converter for a stream of mono float samples, at a quality that leaves 20 Hz -
-// 9 kHz untouched (0 dB within 0.04 dB), aliases and images below -90 dB.
+// A sample-rate converter for a stream of mono float samples between 20000 Hz and a device's
+// rate, at a quality that leaves 20 Hz - 9 kHz untouched (0 dB within 0.01 dB), aliases and
+// images below -90 dB.
 //
 // Between 20000 Hz and a whole multiple of it (40000, 60000 Hz...), a filter of its own
 // (WholeFactorConverter): a sample at a time and minimum phase, it delays by 0.15 ms. None
 // between equal rates.
 //
-// Between 20000 Hz and a rate above 40000 Hz (44100, 48000, 96000 Hz), that filter between
-// 20000 and 40000 Hz, and libsoxr between 40000 Hz and the other rate. Between other rates,
-// libsoxr alone. libsoxr filters in blocks, through transforms, and its output comes in bursts:
-// the queue that makes the device's output steady costs the longest (a block at the rate its
-// transforms run at, 40000 Hz rather than 20000 Hz on this path, which halves the bursts).
-// libsoxr's filter: 0 dB to 0.87 of the lower rate's Nyquist frequency and less than 0.04 dB
-// down at 0.9 of it, stop band from 1.1 of it (at 20000 Hz, 11 kHz: aliases and images land
-// above 9 kHz), 16 bits of precision (about -96 dB), minimum phase and the smallest transform
-// sizes, which give the shortest blocks. (A pass band to 0.88 or more needs longer
-// transforms: twice the delay.)
+// Between 20000 Hz and other rates (44100, 48000, 96000 Hz...), that filter between 20000 and
+// 40000 Hz, and libsamplerate between 40000 Hz and the device. The whole-factor filter does the
+// steep part (nothing above 11 kHz passes at 40000 Hz), so libsamplerate needs only to keep what
+// lies below 11 kHz and what its interpolation would fold there: its fastest windowed sinc does
+// (flat to 0.8 of the lower Nyquist frequency, about -100 dB beyond), 0.6 ms each way at 44100
+// and 48000 Hz, linear phase. It works a sample at a time too, so its output comes steadily, a
+// frame more or less per block, not in bursts. Below 32000 Hz its next filter (flat to 0.9 of
+// the lower Nyquist frequency) keeps 9 kHz untouched where the device can carry it.
 class Converter {
 public:
-    // Throws std::runtime_error when libsoxr refuses the rates.
+    // One of the rates is 20000 Hz. Throws std::runtime_error when the other is out of reach.
     Converter(double from, double to);
     ~Converter();
     Converter(const Converter&) = delete;
@@ -44,14 +43,15 @@ public:
     // buffering that makes it arrive late.
     size_t Process(const float* in, size_t count, float* out, size_t capacity);
     void Clear();
-    // Whether its output comes in bursts (through libsoxr), whose pattern may take long to
-    // recur, rather than a steady number of samples per sample in.
-    bool Bursts() const { return resampler != nullptr; }
+    // Whether it goes through libsamplerate, whose output position is a running sum of
+    // fractions: its rounding may move an output by a frame after a long run.
+    bool Fractional() const { return resampler != nullptr; }
 
 private:
     size_t Resample(const float* in, size_t count, float* out, size_t capacity);
 
-    soxr* resampler = nullptr;
+    SRC_STATE_tag* resampler = nullptr;
+    double ratio = 1;  // libsamplerate's: its output rate over its input rate
     std::unique_ptr<WholeFactorConverter> whole;
     bool wholeFirst = false;     // both: the whole factor's conversion comes first
     std::vector<float> between;  // both: the samples between the two, at 40000 Hz

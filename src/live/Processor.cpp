@@ -13,12 +13,12 @@ namespace {
 
 // Silence run at construction: one second in a single block, which makes the converters
 // reserve all the memory they will ever hold (they never allocate again), then a while to settle
-// them and a while to find how late their output comes. Through libsoxr that lag varies over a
-// pattern that recurs only slowly, by a few frames over minutes: a margin covers it. (Without
-// it, the pattern recurs within a few callbacks, all of which the measure sees.)
+// them and a while to find how late their output comes. Its pattern recurs within a few
+// callbacks, which the measure sees; through libsamplerate a rounding in its running position may
+// move an output by a frame after a long run: a margin of two frames covers it.
 const double kSettleSeconds = 0.5;
 const double kMeasureSeconds = 5;
-const int64_t kMarginFrames = 16;
+const int64_t kMarginFrames = 2;
 // A change of the original's share (space, --bypass) fades over this many samples (10 ms).
 const double kFadeSamples = 200;
 // The recording rings hold this many seconds: the writer thread empties them far more often.
@@ -65,7 +65,7 @@ void Processor::Calibrate() {
         return std::max<size_t>(64, static_cast<size_t>(seconds * config.deviceRate / n) + 1);
     };
     const size_t settle = calls(kSettleSeconds), total = settle + calls(kMeasureSeconds);
-    // Room for the second in one block, and for the bursts while they are measured.
+    // Room for the second in one block, and for the callbacks while they are measured.
     block.assign(4 * rate + 65536, 0.0f);
     converted.assign(4 * rate + 65536, 0.0f);
     const std::vector<float> silence(std::max(n, rate), 0.0f);
@@ -78,7 +78,7 @@ void Processor::Calibrate() {
     size_t maxBlock = 0, maxConverted = 0;
     // Each conversion's own most lag (in device frames, at the stream's input and at the output):
     // their sum bounds the most of both together, which with some rates and periods comes only
-    // after minutes, when both bursts fall due at once.
+    // after minutes, when both are at their latest at once.
     double taken = double(first), mostIn = -1e300, mostOut = -1e300;
     for (size_t k = 0; k < total; k++) {
         const size_t m = NextInput(silence.data(), n);
@@ -96,9 +96,10 @@ void Processor::Calibrate() {
         maxBlock = std::max(maxBlock, m);
         maxConverted = std::max(maxConverted, out);
     }
-    const bool bursts = toDevice.Bursts() || (fromDevice && fromDevice->Bursts());
+    const bool fractional = toDevice.Fractional() || (fromDevice && fromDevice->Fractional());
     const int64_t most = std::max(maxLag, static_cast<int64_t>(std::ceil(mostIn + mostOut - 1e-9)));
-    queueFrames = static_cast<size_t>(std::max<int64_t>(0, most + (bursts ? kMarginFrames : 0)));
+    queueFrames =
+        static_cast<size_t>(std::max<int64_t>(0, most + (fractional ? kMarginFrames : 0)));
     block.assign(2 * maxBlock + 1024, 0.0f);
     converted.assign(2 * maxConverted + 1024, 0.0f);
     in20.assign(block.size(), 0.0);

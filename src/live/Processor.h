@@ -42,9 +42,10 @@ struct ProcessorCounters {
 // device's rate, the stream, the original's blend, the recording rings. Process is what an
 // audio callback calls: it allocates nothing, takes no lock and touches no file.
 //
-// The conversions deliver their output in bursts; a queue of converted samples before the
-// device makes the output steady. Its length is found once, at construction, by running the
-// same conversions on silence for the same callback size: it is the most any callback's output
+// The conversions deliver a frame more or less than their share in some callbacks (the rates'
+// ratio is not whole), and their filters hold back a few frames; a queue of converted samples
+// before the device makes the output steady. Its length is found once, at construction, by running
+// the same conversions on silence for the same callback size: it is the most any callback's output
 // lags behind, so the whole program delays its input by a constant LatencyFrames().
 class Processor {
 public:

@@ -208,7 +208,7 @@ TEST_P(LatencyTest, ImpulseDelayIsWhatTheProgramReports) {
     EXPECT_LE(std::fabs(measured - double(reported.max)), kPeriod);
 }
 
-// At 48000 Hz through libsoxr, at 40000 Hz through the whole-factor filter alone.
+// At 48000 Hz through libsamplerate, at 40000 Hz through the whole-factor filter alone.
 INSTANTIATE_TEST_SUITE_P(Live, LatencyTest,
                          testing::Combine(testing::Values(48000, 40000),
                                           testing::Values("1", "0")));
